@@ -157,7 +157,7 @@ static_assert(kExtensionCount == 96, "the extension table holds 96 entries");
 bool PLMImageCodecVetoer::IsEnabled(PLMImageCodecID id, PLMImageIOType type) const
 {
     if (!PLMImageCodec::IsValid(id)) {
-        qWarning() << "PLMImageCodecVetoer::IsEnabled   Invalid PLMImageCodec: " << int(id);
+        qWarning().nospace() << "PLMImageCodecVetoer::IsEnabled   Invalid PLMImageCodec: " << int(id);
         return false;
     }
     switch (type) {
@@ -168,7 +168,7 @@ bool PLMImageCodecVetoer::IsEnabled(PLMImageCodecID id, PLMImageIOType type) con
     case PLMImageIONone:
         return false;
     }
-    qWarning() << "PLMImageCodecVetoer::IsEnabled   Invalid PLMImageIOType: " << int(type);
+    qWarning().nospace() << "PLMImageCodecVetoer::IsEnabled   Invalid PLMImageIOType: " << int(type);
     return false;
 }
 
@@ -176,14 +176,14 @@ PLMImageCodec::PLMImageCodec(PLMImageCodecID id)
     : codecID(id)
 {
     if (!IsValid(id))
-        qWarning() << "PLMImageCodec::PLMImageCodec  Invalid PLMImageCodecID: " << int(id);
+        qWarning().nospace() << "PLMImageCodec::PLMImageCodec  Invalid PLMImageCodecID: " << int(id);
 }
 
 PLMImageCodec::PLMImageCodec(const QString& fileName)
     : codecID(GetID(QStringLiteral(".") + QFileInfo(fileName).suffix()))
 {
     if (codecID == PLMCodecInvalid)
-        qWarning() << "PLMImageCodec::PLMImageCodec   CodecID matching " + fileName + " can not be found";
+        qWarning().noquote() << "PLMImageCodec::PLMImageCodec   CodecID matching " + fileName + " can not be found";
 }
 
 PLMImageCodecID PLMImageCodec::GetID(const QString& extension)
@@ -192,7 +192,7 @@ PLMImageCodecID PLMImageCodec::GetID(const QString& extension)
         if (extension.compare(QLatin1String(entry.extension), Qt::CaseInsensitive) == 0)
             return entry.id;
     }
-    qWarning() << "PLMImageCodec::GetID   No codec for the extension " << extension;
+    qWarning().noquote().nospace() << "PLMImageCodec::GetID   No codec matching the extension " << extension;
     return PLMCodecInvalid;
 }
 

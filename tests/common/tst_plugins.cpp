@@ -1,0 +1,64 @@
+#include "testsupport.h"
+
+#include "gen/plugins.h"
+
+#include <QSettings>
+
+class PluginsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void switchesAreTrueAfterEveryStart()
+    {
+        {
+            QSettings store("Pelmora", "Plugins");
+            store.setValue("FreeImage", false);
+            store.setValue("Xpdf", false);
+            store.setValue("Ithmb", "no");
+        }
+        PLMInitPlugins();
+        QSettings store("Pelmora", "Plugins");
+        QCOMPARE(store.value("FreeImage").toBool(), true);
+        QCOMPARE(store.value("Xpdf").toBool(), true);
+        QCOMPARE(store.value("Ithmb").toBool(), true);
+        QVERIFY(store.fileName().startsWith(KorvaneTest::IsolateSettings()));
+    }
+
+    void creditsHoldTwoNoticesFreeImageFirst()
+    {
+        AppendCredits("left over from an earlier build");
+        PLMInitPlugins();
+        const QString credits = PLMCredits();
+        const QString separator = "<br><br/><br><br/>";
+        QVERIFY(credits.startsWith(separator));
+        QCOMPARE(credits.count(separator), 2);
+        QVERIFY(!credits.contains("left over"));
+
+        const QStringList notices = credits.split(separator, Qt::SkipEmptyParts);
+        QCOMPARE(notices.size(), 2);
+        QVERIFY(notices.at(0).contains("<br>FreeImage Public License Version 1.0<br/>"));
+        QVERIFY(notices.at(1).contains("<br>Xpdf GPL Version 2 or 3<br/>"));
+        QVERIFY(notices.at(1).contains("COPYING3"));
+        for (const QString& notice : notices) {
+            QVERIFY(notice.startsWith("<span style=\" font-size:10pt; font-weight:800; color:#000000;\">"));
+            QVERIFY(notice.contains("<span style=\" font-size:8pt; font-weight:450; color:#000000;\">"));
+            QCOMPARE(notice.count("<span"), notice.count("</span>"));
+        }
+        // Re-running start-up rebuilds rather than appends.
+        PLMInitPlugins();
+        QCOMPARE(PLMCredits(), credits);
+    }
+
+    void appendAndClear()
+    {
+        ClearCredits();
+        QVERIFY(PLMCredits().isEmpty());
+        AppendCredits("one");
+        AppendCredits("two");
+        QCOMPARE(PLMCredits(), QString("<br><br/><br><br/>one<br><br/><br><br/>two"));
+    }
+};
+
+KORVANE_TEST_MAIN(PluginsTest)
+#include "tst_plugins.moc"
