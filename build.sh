@@ -14,6 +14,8 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   qt5-image-formats-plugins kimageformat-plugins
   fonts-dejavu-core
+  libpoppler-qt5-dev poppler-utils
+  libfreeimage-dev libjxr-dev libjxr-tools libexiv2-dev
   xvfb xauth
 )
 
