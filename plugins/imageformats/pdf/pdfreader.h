@@ -1,0 +1,60 @@
+// Renders the pages of one PDF document with Poppler.
+#ifndef KORVANE_PDF_READER_H
+#define KORVANE_PDF_READER_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QIODevice;
+namespace Poppler {
+class Document;
+}
+
+class PdfReader
+{
+public:
+    PdfReader();
+    ~PdfReader();
+
+    // Loads the document from the rest of the device, once; later calls answer
+    // the first outcome. False for anything Poppler cannot open, a document
+    // that needs a password and a document without pages.
+    bool Load(QIODevice* device);
+    bool IsLoaded() const { return bLoaded; }
+    bool LoadFailed() const { return bLoadFailed; }
+
+    int PageCount() const;
+    int CurrentPage() const { return iPage; }
+    bool JumpToPage(int page);
+
+    // Size in pixels the current page renders to at dpi; invalid when there is
+    // no such page.
+    QSize PageSize(int dpi) const;
+
+    // Renders the current page at dpi on white and moves to the next page.
+    bool Read(QImage* image, int dpi);
+
+    // The document information as "key: value" pairs separated by blank lines,
+    // the way QImageReader splits a handler's description into text keys.
+    QString Description() const;
+
+    // The same information as parallel key and value lists.
+    void InfoText(QStringList& keys, QStringList& values) const;
+
+    // The rendering resolution carried by a reader's quality value: its high
+    // 16 bits, or 72 when they are 0 or the quality is unset.
+    static int DpiFromQuality(int quality);
+
+private:
+    std::unique_ptr<Poppler::Document> pDocument;
+    bool bLoaded;
+    bool bLoadFailed;
+    int iPage;
+};
+
+#endif
