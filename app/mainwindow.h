@@ -6,6 +6,7 @@
 #include "imageconvertthread.h"
 
 #include <QFutureWatcher>
+#include <QHash>
 #include <QItemSelection>
 #include <QList>
 #include <QMainWindow>
@@ -23,6 +24,7 @@ class QMenu;
 class QMouseEvent;
 class QPushButton;
 class QSplitter;
+class QStandardItem;
 class QStandardItemModel;
 class QToolBar;
 class QToolButton;
@@ -97,7 +99,11 @@ private:
     PLMImageCodecID CurrentTgtCodec() const;
 
     // Source and target lists.
-    QString GetSrcFmtFilter();
+    void AddSrcFile(const QString& path);
+    void FinishAddingSrc(int previousCount);
+    QStandardItem* SrcIndexItem(int index) const;
+    void UpdateSrcPreview();
+    const QString& GetSrcFmtFilter();
     void UpdateStatusBar();
     void UpdateActions();
     void UpdateTgtList();
@@ -165,7 +171,13 @@ private:
     QStringList TgtFileList;
     ConvertSettings convertSettings;
     QList<ImageConvertData> lConvertData;
+    // Index of each path in SourceFileList and the hidden index item of its
+    // row, so that adding and looking up rows stays linear in bulk adds.
+    QHash<QString, int> hSrcFileIndex;
+    QList<QStandardItem*> lSrcIndexItems;
+    QList<int> lPendingSrcRows;       // rows to select when the current add ends
     bool bAddingSrc = false;
+    bool bRemovingSrc = false;
     bool bVectorSrcSel = false;
     int aConvertCounts[4] = {0, 0, 0, 0};
 };

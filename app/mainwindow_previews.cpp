@@ -10,3 +10,4 @@ void MainWindow::PreviewSrc(QModelIndex) {}
 void MainWindow::PreviewTgt(QModelIndex) {}
 void MainWindow::PreviewSrc(QMouseEvent*) {}
 void MainWindow::PreviewTgt(QMouseEvent*) {}
+void MainWindow::UpdateSrcPreview() {}

@@ -1,13 +1,300 @@
 // Source list: adding, removing and selecting sources.
 #include "mainwindow.h"
 
-#include <QDebug>
+#include "imagecodecvetoer.h"
 
-void MainWindow::AddSrcFiles() { qDebug() << "MainWindow::AddSrcFiles"; }
-void MainWindow::AddSrcFolder() { qDebug() << "MainWindow::AddSrcFolder"; }
-void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&) { qDebug() << "MainWindow::SrcSelChanged"; }
-void MainWindow::SelectAllSrc() { qDebug() << "MainWindow::SelectAllSrc"; }
-void MainWindow::RemoveSrc() { qDebug() << "MainWindow::RemoveSrc"; }
-void MainWindow::dropEvent(QDropEvent*) { qDebug() << "MainWindow::dropEvent"; }
-QString MainWindow::GetSrcFmtFilter() { return QString(); }
-void MainWindow::UpdateStatusBar() {}
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDirIterator>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLocale>
+#include <QMimeData>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include <algorithm>
+
+namespace {
+
+const int kIndexColumn = 5;
+
+QString DefaultSourceFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+}
+
+QString SizeText(qint64 bytes)
+{
+    double mb = double(bytes) * 9.5367431640625e-07;
+    if (mb < 0.1)
+        mb = 0.1;
+    return QCoreApplication::translate("MainWindow", "%1 MB").arg(QLocale().toString(mb, 'f', 1));
+}
+
+// Merges sorted row numbers into whole-row ranges.
+QItemSelection RowSelection(QStandardItemModel* model, QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selection;
+    const int lastColumn = model->columnCount() - 1;
+    int i = 0;
+    while (i < rows.size()) {
+        int j = i;
+        while (j + 1 < rows.size() && rows.at(j + 1) <= rows.at(j) + 1)
+            ++j;
+        selection.select(model->index(rows.at(i), 0), model->index(rows.at(j), lastColumn));
+        i = j + 1;
+    }
+    return selection;
+}
+
+} // namespace
+
+const QString& MainWindow::GetSrcFmtFilter()
+{
+    static QString filter;
+    if (filter.isEmpty())
+        GetReadFilter(filter, ImageCodecVetoer());
+    return filter;
+}
+
+QStandardItem* MainWindow::SrcIndexItem(int index) const
+{
+    return (index >= 0 && index < lSrcIndexItems.size()) ? lSrcIndexItems.at(index) : nullptr;
+}
+
+void MainWindow::AddSrcFiles()
+{
+    qDebug() << "MainWindow::AddFile";
+    bAddingSrc = true;
+    setUpdatesEnabled(false);
+    QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
+    settings.beginGroup(QStringLiteral("SourceFolder"));
+    const QString current = settings.value(QStringLiteral("Current"), DefaultSourceFolder()).toString();
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Add File(s)"), current, GetSrcFmtFilter());
+    if (files.isEmpty()) {
+        settings.endGroup();
+        bAddingSrc = false;
+        setUpdatesEnabled(true);
+        return;
+    }
+    pSrcSelModel->clearSelection();
+    const int previousCount = SourceFileList.size();
+    settings.setValue(QStringLiteral("Current"), QFileInfo(files.first()).absolutePath());
+    settings.endGroup();
+    for (const QString& path : files) {
+        if (QFile::exists(path))
+            AddSrcFile(path);
+    }
+    FinishAddingSrc(previousCount);
+}
+
+void MainWindow::AddSrcFolder()
+{
+    qDebug() << "MainWindow::AddSrcFolder";
+    bAddingSrc = true;
+    setUpdatesEnabled(false);
+    QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
+    settings.beginGroup(QStringLiteral("SourceFolder"));
+    const QString current = settings.value(QStringLiteral("Current"), DefaultSourceFolder()).toString();
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Add Folder"), current, QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) {
+        settings.endGroup();
+        bAddingSrc = false;
+        setUpdatesEnabled(true);
+        return;
+    }
+    settings.setValue(QStringLiteral("Current"), folder);
+    settings.endGroup();
+    pSrcSelModel->clearSelection();
+    const int previousCount = SourceFileList.size();
+    QDirIterator it(folder, QStringList(QStringLiteral("*.*")), QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (QFile::exists(path))
+            AddSrcFile(path);
+    }
+    FinishAddingSrc(previousCount);
+}
+
+void MainWindow::AddSrcFile(const QString& path)
+{
+    const auto known = hSrcFileIndex.constFind(path);
+    if (known != hSrcFileIndex.constEnd()) {
+        if (QStandardItem* item = SrcIndexItem(known.value()))
+            lPendingSrcRows << item->row();
+        return;
+    }
+
+    const QFileInfo info(path);
+    SourceFileList << path;
+    hSrcFileIndex.insert(path, SourceFileList.size() - 1);
+
+    const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    QList<QStandardItem*> items;
+    items << new QStandardItem(info.baseName());
+    items << new QStandardItem(info.suffix().toUpper());
+    items << new QStandardItem(SizeText(info.size()));
+    items << new QStandardItem(info.absolutePath());
+    items << new QStandardItem(tr(""));
+    QStandardItem* indexItem = new QStandardItem;
+    indexItem->setData(SourceFileList.size() - 1, Qt::UserRole);
+    items << indexItem;
+    items.at(1)->setTextAlignment(Qt::AlignCenter);
+    items.at(2)->setTextAlignment(Qt::AlignCenter);
+    items.at(4)->setTextAlignment(Qt::AlignCenter);
+    for (QStandardItem* item : qAsConst(items))
+        item->setFlags(flags);
+    pSrcModel->appendRow(items);
+    lSrcIndexItems << indexItem;
+    lPendingSrcRows << pSrcModel->rowCount() - 1;
+}
+
+// The end of every add: one selection change, one sort, one update.
+void MainWindow::FinishAddingSrc(int previousCount)
+{
+    if (!lPendingSrcRows.isEmpty()) {
+        pSrcSelModel->select(RowSelection(pSrcModel, lPendingSrcRows), QItemSelectionModel::Select);
+        lPendingSrcRows.clear();
+    }
+    if (SourceFileList.size() != previousCount) {
+        const QHeaderView* header = pSrcTreeView->header();
+        pSrcModel->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    }
+    bAddingSrc = false;
+    SrcSelChanged(QItemSelection(), QItemSelection());
+    setUpdatesEnabled(true);
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    qDebug() << "MainWindow::dropEvent";
+    bAddingSrc = true;
+    setUpdatesEnabled(false);
+    const int previousCount = SourceFileList.size();
+    const QList<QUrl> urls = event->mimeData()->urls();
+    for (const QUrl& url : urls) {
+        const QString path = url.toLocalFile();
+        const PLMImageCodecID id = PLMImageCodec(path).ID();
+        if (id == PLMCodecInvalid || id == PLMCodecCount)
+            continue;
+        event->acceptProposedAction();
+        if (QFile::exists(path))
+            AddSrcFile(path);
+    }
+    FinishAddingSrc(previousCount);
+}
+
+void MainWindow::SelectAllSrc()
+{
+    qDebug() << "MainWindow::SelectAllSrc";
+    pSrcTreeView->selectAll();
+}
+
+void MainWindow::RemoveSrc()
+{
+    qDebug() << "MainWindow::RemoveSrc";
+    setUpdatesEnabled(false);
+    bRemovingSrc = true;
+
+    QList<int> selectedRows;
+    for (const QModelIndex& index : pSrcSelModel->selectedRows(0))
+        selectedRows << index.row();
+    std::sort(selectedRows.begin(), selectedRows.end());
+
+    // Renumber the hidden index column in one pass and drop the removed paths.
+    QStringList keptFiles;
+    QList<QStandardItem*> keptItems;
+    keptFiles.reserve(SourceFileList.size());
+    keptItems.reserve(SourceFileList.size());
+    for (int i = 0; i < SourceFileList.size(); ++i) {
+        QStandardItem* item = lSrcIndexItems.at(i);
+        if (std::binary_search(selectedRows.cbegin(), selectedRows.cend(), item->row())) {
+            lSelSrcFiles.removeOne(SourceFileList.at(i));
+            item->setData(-1, Qt::UserRole);
+            continue;
+        }
+        if (keptFiles.size() != i)
+            item->setData(keptFiles.size(), Qt::UserRole);
+        keptFiles << SourceFileList.at(i);
+        keptItems << item;
+    }
+    SourceFileList = keptFiles;
+    lSrcIndexItems = keptItems;
+    hSrcFileIndex.clear();
+    for (int i = 0; i < SourceFileList.size(); ++i)
+        hSrcFileIndex.insert(SourceFileList.at(i), i);
+
+    // Remove runs of rows from the bottom up so earlier row numbers stay valid.
+    int end = selectedRows.size() - 1;
+    while (end >= 0) {
+        int start = end;
+        while (start > 0 && selectedRows.at(start - 1) == selectedRows.at(start) - 1)
+            --start;
+        pSrcModel->removeRows(selectedRows.at(start), end - start + 1);
+        end = start - 1;
+    }
+
+    bRemovingSrc = false;
+    SrcSelChanged(QItemSelection(), QItemSelection());
+    setUpdatesEnabled(true);
+}
+
+void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&)
+{
+    qDebug() << "MainWindow::SrcSelChanged";
+    if (bAddingSrc || bRemovingSrc)
+        return;
+
+    const int previous = lSelSrcFiles.size();
+    lSelSrcFiles.clear();
+    lSelSrcRows.clear();
+    bVectorSrcSel = false;
+    if (pSrcSelModel->hasSelection()) {
+        for (const QModelIndex& index : pSrcSelModel->selectedRows(0)) {
+            const int i = pSrcModel->index(index.row(), kIndexColumn).data(Qt::UserRole).toInt();
+            if (i < 0 || i >= SourceFileList.size())
+                continue;
+            const QString& path = SourceFileList.at(i);
+            lSelSrcFiles << path;
+            lSelSrcRows << index.row();
+            if (!bVectorSrcSel) {
+                const QString suffix = QFileInfo(path).suffix();
+                bVectorSrcSel = suffix.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
+                                || suffix.compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
+            }
+        }
+    }
+
+    if (bVectorSrcSel) {
+        pTgtDPICmB->setEnabled(true);
+        pTgtDPICB->setEnabled(false);
+    } else if (!pTgtDPICB->isEnabled()) {
+        pTgtDPICB->setEnabled(true);
+        pTgtDPICmB->setEnabled(!pTgtDPICB->isChecked());
+    }
+
+    if (previous >= 2 && lSelSrcFiles.size() > 1) {
+        UpdateStatusBar();
+        return;
+    }
+    UpdateSrcPreview();
+    UpdateActions();
+    UpdateOpenTgtBtn(pTgtFoldersCmB->currentText());
+    UpdateStatusBar();
+}
+
+void MainWindow::UpdateStatusBar()
+{
+    qDebug() << "MainWindow::UpdateStatusBar";
+    statusBar()->showMessage(tr("%1 / %2 source files selected").arg(lSelSrcFiles.size()).arg(SourceFileList.size()));
+}

@@ -1,0 +1,71 @@
+// Answers the modal dialogs a widget test provokes.
+#ifndef KORVANE_TESTS_DIALOGDRIVER_H
+#define KORVANE_TESTS_DIALOGDRIVER_H
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace KorvaneTest {
+
+// Runs `answer` on the next modal dialog of type T once it is shown.
+template <typename T>
+void AnswerNextModal(std::function<void(T*)> answer, int attempts = 200)
+{
+    QTimer::singleShot(10, [answer, attempts]() {
+        T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (dialog) {
+            answer(dialog);
+        } else if (attempts > 0) {
+            AnswerNextModal<T>(answer, attempts - 1);
+        }
+    });
+}
+
+// Types into the dialog's file name field, as a person would.
+inline void TypeFileName(QFileDialog* dialog, const QString& text)
+{
+    QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(edit);
+    edit->setText(text);
+}
+
+// Chooses files (all in one folder) in the next file dialog; an empty list cancels it.
+inline void ChooseFiles(const QStringList& files)
+{
+    AnswerNextModal<QFileDialog>([files](QFileDialog* dialog) {
+        if (files.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(QFileInfo(files.first()).absolutePath());
+        QStringList names;
+        for (const QString& file : files)
+            names << QLatin1Char('"') + QFileInfo(file).fileName() + QLatin1Char('"');
+        TypeFileName(dialog, names.join(QLatin1Char(' ')));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+// Chooses a folder in the next folder dialog; an empty path cancels it.
+inline void ChooseFolder(const QString& folder)
+{
+    AnswerNextModal<QFileDialog>([folder](QFileDialog* dialog) {
+        if (folder.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(folder);
+        TypeFileName(dialog, folder);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+} // namespace KorvaneTest
+
+#endif

@@ -1,0 +1,277 @@
+#include "testsupport.h"
+
+#include "dialogdriver.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTreeView>
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    QString makeFile(const QString& relative, qint64 bytes = 100)
+    {
+        const QString path = dir.path() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(QByteArray(int(bytes), 'x'));
+        return path;
+    }
+
+    // Path shown by each row, read through the hidden index column.
+    static QStringList rowPaths(MainWindow& window)
+    {
+        QStringList paths;
+        for (int row = 0; row < window.pSrcModel->rowCount(); ++row) {
+            const int index = window.pSrcModel->index(row, 5).data(Qt::UserRole).toInt();
+            paths << window.SourceFileList.value(index);
+        }
+        return paths;
+    }
+
+    static QStringList selectedPaths(MainWindow& window)
+    {
+        QStringList paths = window.lSelSrcFiles;
+        paths.sort();
+        return paths;
+    }
+
+    static void drop(MainWindow& window, const QStringList& files, bool* accepted = nullptr)
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& file : files)
+            urls << QUrl::fromLocalFile(file);
+        data.setUrls(urls);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        event.ignore();
+        window.dropEvent(&event);
+        if (accepted)
+            *accepted = event.isAccepted();
+    }
+
+    static void addFiles(MainWindow& window, const QStringList& files)
+    {
+        KorvaneTest::ChooseFiles(files);
+        window.pAddSrcFilesAct->trigger();
+    }
+
+private slots:
+    void init()
+    {
+        QSettings("Pelmora", "Korvane").clear();
+    }
+
+    void addFilesFromTheDialog()
+    {
+        const QString small = makeFile("add/small.png", 1000);
+        const QString exact = makeFile("add/exact.tif", 1048576);
+        const QString big = makeFile("add/big.jpg", 10485760);
+        MainWindow window;
+        addFiles(window, {small, exact});
+        QCOMPARE(window.SourceFileList.size(), 2);
+        QCOMPARE(selectedPaths(window), QStringList({exact, small}));
+        QCOMPARE(window.statusBar()->currentMessage(), QString("2 / 2 source files selected"));
+        QCOMPARE(QSettings("Pelmora", "Korvane").value("SourceFolder/Current").toString(), dir.path() + "/add");
+        QVERIFY(window.pConvertAct->isEnabled());
+        QVERIFY(!window.pSelectAllAct->isEnabled());
+
+        const int row = window.pSrcModel->findItems("small").first()->row();
+        QCOMPARE(window.pSrcModel->index(row, 1).data().toString(), QString("PNG"));
+        QCOMPARE(window.pSrcModel->index(row, 2).data().toString(), QString("0.1 MB"));
+        QCOMPARE(window.pSrcModel->index(row, 3).data().toString(), dir.path() + "/add");
+        QCOMPARE(window.pSrcModel->index(row, 4).data().toString(), QString());
+        QVERIFY(!(window.pSrcModel->itemFromIndex(window.pSrcModel->index(row, 0))->flags() & Qt::ItemIsEditable));
+        const int exactRow = window.pSrcModel->findItems("exact").first()->row();
+        QCOMPARE(window.pSrcModel->index(exactRow, 2).data().toString(), QString("1.0 MB"));
+
+        // A second add replaces the selection with the new file only.
+        addFiles(window, {big});
+        QCOMPARE(selectedPaths(window), QStringList({big}));
+        QCOMPARE(window.statusBar()->currentMessage(), QString("1 / 3 source files selected"));
+        QVERIFY(window.pSelectAllAct->isEnabled());
+
+        // Size sorts as text: "10.0 MB" before "2.0 MB"-like texts.
+        window.pSrcTreeView->sortByColumn(2, Qt::AscendingOrder);
+        QCOMPARE(window.pSrcModel->index(0, 2).data().toString(), QString("0.1 MB"));
+        QCOMPARE(window.pSrcModel->index(1, 2).data().toString(), QString("1.0 MB"));
+        QCOMPARE(window.pSrcModel->index(2, 2).data().toString(), QString("10.0 MB"));
+        QCOMPARE(rowPaths(window), QStringList({small, exact, big}));
+    }
+
+    void cancellingChangesNothing()
+    {
+        QSettings("Pelmora", "Korvane").setValue("SourceFolder/Current", "/nowhere");
+        MainWindow window;
+        KorvaneTest::ChooseFiles({});
+        window.pAddSrcFilesAct->trigger();
+        KorvaneTest::ChooseFolder(QString());
+        window.pAddSrcFolderAct->trigger();
+        QCOMPARE(window.SourceFileList.size(), 0);
+        QCOMPARE(QSettings("Pelmora", "Korvane").value("SourceFolder/Current").toString(), QString("/nowhere"));
+        QVERIFY(window.updatesEnabled());
+    }
+
+    void folderWalkAddsEveryFileWithADot()
+    {
+        const QString root = dir.path() + "/walk";
+        const QString picture = makeFile("walk/picture.png");
+        const QString notes = makeFile("walk/notes.txt");
+        const QString nested = makeFile("walk/deeper/nested.gif");
+        makeFile("walk/README");
+        MainWindow window;
+        KorvaneTest::ChooseFolder(root);
+        window.pAddSrcFolderAct->trigger();
+        QStringList listed = window.SourceFileList;
+        listed.sort();
+        QStringList expected = {picture, notes, nested};
+        expected.sort();
+        QCOMPARE(listed, expected);
+        QCOMPARE(selectedPaths(window), expected);
+        QCOMPARE(QSettings("Pelmora", "Korvane").value("SourceFolder/Current").toString(), root);
+
+        // Walking the same folder again adds no duplicates.
+        KorvaneTest::ChooseFolder(root);
+        window.pAddSrcFolderAct->trigger();
+        QCOMPARE(window.SourceFileList.size(), 3);
+        QCOMPARE(window.pSrcModel->rowCount(), 3);
+    }
+
+    void dropsAddToTheSelectionAndSkipUnknownFiles()
+    {
+        const QString a = makeFile("drop/a.png");
+        const QString b = makeFile("drop/b.bmp");
+        const QString c = makeFile("drop/c.webp");
+        const QString text = makeFile("drop/d.txt");
+        MainWindow window;
+        addFiles(window, {a});
+        bool accepted = false;
+        drop(window, {b, text, dir.path() + "/drop/missing.png"}, &accepted);
+        QVERIFY(accepted);
+        QCOMPARE(window.SourceFileList, QStringList({a, b}));
+        QCOMPARE(selectedPaths(window), QStringList({a, b}));
+
+        drop(window, {text}, &accepted);
+        QVERIFY(!accepted);
+
+        // A duplicate drop selects the row it already has; nothing is added.
+        window.pSrcSelModel->clearSelection();
+        drop(window, {a, c});
+        QCOMPARE(window.SourceFileList, QStringList({a, b, c}));
+        QCOMPARE(window.pSrcModel->rowCount(), 3);
+        QCOMPARE(selectedPaths(window), QStringList({a, c}));
+        QCOMPARE(window.statusBar()->currentMessage(), QString("2 / 3 source files selected"));
+    }
+
+    void removingTheMiddleRenumbersTheRest()
+    {
+        const QString first = makeFile("remove/1.png");
+        const QString second = makeFile("remove/2.png");
+        const QString third = makeFile("remove/3.png");
+        MainWindow window;
+        window.show();
+        addFiles(window, {first, second, third});
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.pSrcTreeView->sortByColumn(0, Qt::DescendingOrder);   // rows: 3, 2, 1
+        window.pSrcSelModel->select(window.pSrcModel->index(1, 0),
+                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QCOMPARE(window.lSelSrcFiles, QStringList({second}));
+
+        window.pSrcTreeView->setFocus();
+        QTest::keySequence(window.pSrcTreeView, QKeySequence(QKeySequence::Delete));
+        QCOMPARE(window.SourceFileList, QStringList({first, third}));
+        QCOMPARE(rowPaths(window), QStringList({third, first}));
+        QCOMPARE(window.pSrcModel->index(0, 5).data(Qt::UserRole).toInt(), 1);   // was 2
+        QVERIFY(window.lSelSrcFiles.isEmpty());
+        QCOMPARE(window.statusBar()->currentMessage(), QString("0 / 2 source files selected"));
+        QVERIFY(!window.pRemoveAct->isEnabled());
+
+        // The removed path can be added again, and lands once.
+        drop(window, {second, third});
+        QCOMPARE(window.SourceFileList, QStringList({first, third, second}));
+        QCOMPARE(window.pSrcModel->rowCount(), 3);
+    }
+
+    void removingScatteredRowsOfALargeList()
+    {
+        QStringList files;
+        for (int i = 0; i < 600; ++i)
+            files << makeFile(QString("many/f%1.png").arg(i, 4, 10, QChar('0')));
+        MainWindow window;
+        KorvaneTest::ChooseFolder(dir.path() + "/many");
+        window.pAddSrcFolderAct->trigger();
+        QCOMPARE(window.SourceFileList.size(), 600);
+        window.pSrcTreeView->sortByColumn(0, Qt::DescendingOrder);
+
+        QItemSelection every2nd;
+        for (int row = 0; row < 600; row += 2)
+            every2nd.select(window.pSrcModel->index(row, 0), window.pSrcModel->index(row, 5));
+        window.pSrcSelModel->select(every2nd, QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(window.lSelSrcFiles.size(), 300);
+        window.pRemoveAct->trigger();
+
+        QCOMPARE(window.SourceFileList.size(), 300);
+        QCOMPARE(window.pSrcModel->rowCount(), 300);
+        // Every row still names its own file, and the indexes are 0..299.
+        QSet<int> indexes;
+        for (int row = 0; row < 300; ++row) {
+            const int index = window.pSrcModel->index(row, 5).data(Qt::UserRole).toInt();
+            indexes.insert(index);
+            QCOMPARE(QFileInfo(window.SourceFileList.value(index)).baseName(),
+                     window.pSrcModel->index(row, 0).data().toString());
+        }
+        QCOMPARE(indexes.size(), 300);
+        QVERIFY(!indexes.contains(300));
+
+        window.pSelectAllAct->trigger();
+        QCOMPARE(window.lSelSrcFiles.size(), 300);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("300 / 300 source files selected"));
+    }
+
+    void vectorSourcesTakeOverTheDpiControls()
+    {
+        const QString pdf = makeFile("vector/doc.PDF");
+        const QString png = makeFile("vector/pic.png");
+        MainWindow window;
+        addFiles(window, {png});
+        QVERIFY(window.pTgtDPICB->isEnabled());
+        QVERIFY(!window.pTgtDPICmB->isEnabled());
+        drop(window, {pdf});
+        QVERIFY(window.bVectorSrcSel);
+        QVERIFY(!window.pTgtDPICB->isEnabled());
+        QVERIFY(window.pTgtDPICmB->isEnabled());
+        addFiles(window, {png});                 // selects only the PNG again
+        QVERIFY(!window.bVectorSrcSel);
+        QVERIFY(window.pTgtDPICB->isEnabled());
+        QVERIFY(!window.pTgtDPICmB->isEnabled());
+    }
+
+    void openTargetWithSameAsSourceNeedsOneSource()
+    {
+        const QString a = makeFile("open/a.png");
+        const QString b = makeFile("open/b.png");
+        MainWindow window;
+        window.pTgtFoldersCmB->setCurrentIndex(0);
+        addFiles(window, {a});
+        QVERIFY(window.pOpenTargetAct->isEnabled());
+        addFiles(window, {a, b});
+        QVERIFY(!window.pOpenTargetAct->isEnabled());
+    }
+};
+
+KORVANE_TEST_MAIN(MainWindowTest)
+#include "tst_sourcelist.moc"
