@@ -87,9 +87,9 @@ PdfWriter::PdfWriter(QIODevice* device)
     , pCloseWatcher(new QObject)
     , bFinished(false)
 {
-    // QImageWriter deletes a device it opened itself before it deletes the
-    // handler, so the handler's destructor is too late for the trailer:
-    // finish while the device is closing, when it can still be written.
+    // The owner of the device may close it while the handler still lives
+    // (QImageWriter::setDevice with a device that is closed before the writer
+    // goes): finish while the device is closing, when it can still be written.
     if (device) {
         QObject::connect(device, &QIODevice::aboutToClose, pCloseWatcher.get(),
                          [this]() { Finish(); }, Qt::DirectConnection);

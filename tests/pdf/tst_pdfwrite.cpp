@@ -1,0 +1,296 @@
+// Writing PDF files through Qt's image writer and the program's plugin, read
+// back through the plugin and checked with the poppler command-line tools.
+#include "testsupport.h"
+
+#include "pdffixtures.h"
+
+#include <QBuffer>
+#include <QImageIOPlugin>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSettings>
+#include <QtConcurrent>
+
+using namespace PdfFixtures;
+
+namespace {
+
+// A picture whose left half is red and right half blue, at dpi.
+QImage Picture(int width, int height, int dpi)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    for (int y = 0; y < height; ++y)
+        for (int x = width / 2; x < width; ++x)
+            image.setPixel(x, y, qRgb(0, 0, 255));
+    const int dpm = qRound(dpi * 1000 / 25.4);
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
+    return image;
+}
+
+bool Near(const QRect& actual, const QRectF& expected)
+{
+    return qAbs(actual.left() - expected.left()) <= 1 && qAbs(actual.top() - expected.top()) <= 1
+        && qAbs(actual.right() + 1 - expected.right()) <= 1 && qAbs(actual.bottom() + 1 - expected.bottom()) <= 1;
+}
+
+QString Describe(const QRect& r)
+{
+    return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Resampling a shrunk picture may be off by a step or two per channel.
+bool SameColour(QRgb actual, QRgb expected)
+{
+    return qAbs(qRed(actual) - qRed(expected)) <= 2 && qAbs(qGreen(actual) - qGreen(expected)) <= 2
+        && qAbs(qBlue(actual) - qBlue(expected)) <= 2;
+}
+
+// Checks that page shows Picture() inside where, on white.
+void CheckPage(const QImage& page, const QRectF& where)
+{
+    const QRect ink = InkBox(page);
+    QVERIFY2(Near(ink, where), qPrintable("ink at " + Describe(ink)));
+    const int y = qRound(where.center().y());
+    QVERIFY(SameColour(page.pixel(qRound(where.left() + where.width() / 4), y), qRgb(255, 0, 0)));
+    QVERIFY(SameColour(page.pixel(qRound(where.right() - where.width() / 4), y), qRgb(0, 0, 255)));
+}
+
+QList<QImage> ReadAll(QIODevice* device)
+{
+    QList<QImage> pages;
+    QImageReader reader(device, "pdf");
+    for (int i = 0; i < reader.imageCount(); ++i)
+        pages << reader.read();
+    return pages;
+}
+
+QList<QImage> ReadAll(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return ReadAll(&file);
+}
+
+} // namespace
+
+class PdfWriteTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QSettings("Pelmora", "Plugins").setValue("Xpdf", true);
+        QVERIFY(Plugin());
+        QVERIFY(dir.isValid());
+        // The packing the engine uses, against its documented values.
+        QCOMPARE(PackedLayout(2, 1, 1), 285343745);
+        QCOMPARE(PackedLayout(3, 0, 0), 196609);
+        QCOMPARE(PackedLayout(0, 0, 0), 1);
+    }
+
+    void pageLayouts_data()
+    {
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QSize>("page");      // points
+        QTest::addColumn<QRectF>("where");    // points
+
+        struct Paper { int id; const char* name; QSize portrait; };
+        const Paper papers[] = {{0, "A4", QSize(595, 842)}, {2, "Letter", QSize(612, 792)}, {3, "Legal", QSize(612, 1008)}};
+        // 200 x 100 pixels at 144 DPI are 100 x 50 points.
+        const QImage picture = Picture(200, 100, 144);
+        for (const Paper& paper : papers) {
+            for (int orientation : {0, 1}) {
+                const QSize page = orientation ? paper.portrait.transposed() : paper.portrait;
+                for (int alignment : {0, 1}) {
+                    const QRectF where = alignment ? QRectF(0, 0, 100, 50)
+                                                   : QRectF((page.width() - 100) / 2.0, (page.height() - 50) / 2.0, 100, 50);
+                    QTest::addRow("%s %s %s", paper.name, orientation ? "landscape" : "portrait",
+                                  alignment ? "top left" : "centre")
+                        << PackedLayout(paper.id, orientation, alignment) << picture << page << where;
+                }
+            }
+        }
+        // Too large pictures shrink to the page with their aspect kept.
+        QTest::newRow("too wide, top left") << PackedLayout(0, 0, 1) << Picture(2000, 1000, 72) << QSize(595, 842)
+                                            << QRectF(0, 0, 595, 297.5);
+        QTest::newRow("too tall, centre") << PackedLayout(0, 0, 0) << Picture(500, 3000, 72) << QSize(595, 842)
+                                          << QRectF((595 - 500 * 842 / 3000.0) / 2, 0, 500 * 842 / 3000.0, 842);
+        QTest::newRow("exactly the page") << PackedLayout(2, 1, 0) << Picture(1584, 1224, 144) << QSize(792, 612)
+                                          << QRectF(0, 0, 792, 612);
+        // Values the page dialog never produces fall back to A4, portrait, centre.
+        QTest::newRow("no quality") << -1 << Picture(100, 50, 72) << QSize(595, 842) << QRectF(247.5, 396, 100, 50);
+        QTest::newRow("bit 0 clear") << (PackedLayout(2, 1, 1) & ~1) << Picture(100, 50, 72) << QSize(595, 842)
+                                     << QRectF(247.5, 396, 100, 50);
+        QTest::newRow("unknown values") << PackedLayout(200, 7, 7) << Picture(100, 50, 72) << QSize(595, 842)
+                                        << QRectF(247.5, 396, 100, 50);
+    }
+
+    // Read back through the plugin, and as the poppler tools see it: the page
+    // size in points, one losslessly embedded image of the picture's pixel
+    // size and resolution, and the picture where the alignment puts it.
+    void pageLayouts()
+    {
+        QFETCH(int, quality);
+        QFETCH(QImage, image);
+        QFETCH(QSize, page);
+        QFETCH(QRectF, where);
+        const QString path = dir.path() + "/layout.pdf";
+        {
+            QImageWriter writer(path);
+            writer.setQuality(quality);
+            QVERIFY2(writer.write(image), qPrintable(writer.errorString()));
+        }
+        const QList<QImage> pages = ReadAll(path);
+        QCOMPARE(pages.size(), 1);
+        QCOMPARE(pages.at(0).size(), page);   // rendered at 72 DPI: pixels are points
+        CheckPage(pages.at(0), where);
+
+        if (!HaveTools())
+            QSKIP("pdfinfo, pdfimages and pdftoppm (poppler-utils) are not installed");
+        const QString info = RunTool("pdfinfo", {path});
+        QVERIFY2(info.contains(QRegularExpression(QString("Page size:\\s+%1 x %2 pts").arg(page.width()).arg(page.height()))),
+                 qPrintable(info));
+        QVERIFY(info.contains(QRegularExpression("Pages:\\s+1\\n")));
+
+        // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+        const QStringList rows = QString(RunTool("pdfimages", {"-list", path})).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 3);
+        const QStringList row = rows.at(2).simplified().split(' ');
+        QCOMPARE(row.mid(2, 7), QStringList({"image", QString::number(image.width()), QString::number(image.height()),
+                                             "rgb", "3", "8", "image"}));
+        const double ppi = image.width() * 72.0 / where.width();
+        QVERIFY2(qAbs(row.at(12).toDouble() - ppi) <= 1, qPrintable(rows.at(2)));
+
+        const QString png = dir.path() + "/layout";
+        RunTool("pdftoppm", {"-r", "72", "-png", "-singlefile", path, png});
+        const QImage rendered(png + ".png");
+        QCOMPARE(rendered.size(), page);
+        CheckPage(rendered.convertToFormat(QImage::Format_RGB32), where);
+    }
+
+    void picturesAreNotRecompressed()
+    {
+        QImage noise(64, 48, QImage::Format_RGB32);
+        quint32 state = 7;
+        for (int y = 0; y < noise.height(); ++y) {
+            for (int x = 0; x < noise.width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                noise.setPixel(x, y, 0xFF000000u | (state >> 8));
+            }
+        }
+        noise.setDotsPerMeterX(2835);
+        noise.setDotsPerMeterY(2835);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        {
+            QImageWriter writer(&buffer, "pdf");
+            writer.setQuality(PackedLayout(0, 0, 1));
+            QVERIFY(writer.write(noise));
+        }
+        QVERIFY(!buffer.data().contains("/DCTDecode"));
+        buffer.close();
+        buffer.open(QIODevice::ReadOnly);
+        const QList<QImage> pages = ReadAll(&buffer);
+        QCOMPARE(pages.size(), 1);
+        QCOMPARE(pages.at(0).copy(0, 0, 64, 48), noise.convertToFormat(pages.at(0).format()));
+    }
+
+    // Consecutive writes on one writer build one document; it is complete
+    // whichever goes first, the writer or its device.
+    void oneWriterManyPages()
+    {
+        const QList<int> layouts = {PackedLayout(0, 0, 0), PackedLayout(2, 1, 1), PackedLayout(3, 0, 1)};
+        const QList<QSize> sizes = {QSize(595, 842), QSize(792, 612), QSize(612, 1008)};
+        const QImage picture = Picture(100, 50, 72);
+        auto writeAll = [&](QImageWriter& writer) {
+            for (int layout : layouts) {
+                writer.setQuality(layout);
+                if (!writer.write(picture))
+                    return false;
+            }
+            return true;
+        };
+        auto checkPages = [&](const QList<QImage>& pages) {
+            QCOMPARE(pages.size(), 3);
+            for (int i = 0; i < 3; ++i) {
+                QCOMPARE(pages.at(i).size(), sizes.at(i));
+                CheckPage(pages.at(i), i == 0 ? QRectF(247.5, 396, 100, 50) : QRectF(0, 0, 100, 50));
+            }
+        };
+
+        // A writer that opened the file itself deletes the file first.
+        const QString path = dir.path() + "/pages.pdf";
+        {
+            QImageWriter writer(path);
+            QVERIFY(writeAll(writer));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().endsWith("%%EOF\n"));
+        file.close();
+        checkPages(ReadAll(path));
+
+        // A device that outlives the writer.
+        QBuffer outlives;
+        outlives.open(QIODevice::WriteOnly);
+        {
+            QImageWriter writer(&outlives, "pdf");
+            QVERIFY(writeAll(writer));
+            QVERIFY(!outlives.data().endsWith("%%EOF\n"));
+        }
+        outlives.close();
+        outlives.open(QIODevice::ReadOnly);
+        checkPages(ReadAll(&outlives));
+
+        // A file closed by its owner before the writer goes: complete at the
+        // close, and nothing more can be added.
+        QFile closed(dir.path() + "/closed.pdf");
+        QVERIFY(closed.open(QIODevice::WriteOnly));
+        QImageWriter writer(&closed, "pdf");
+        QVERIFY(writeAll(writer));
+        closed.close();
+        const qint64 atClose = closed.size();
+        QVERIFY(closed.open(QIODevice::WriteOnly | QIODevice::Append));
+        QVERIFY(!writer.write(picture));
+        closed.close();
+        QCOMPARE(closed.size(), atClose);
+        checkPages(ReadAll(closed.fileName()));
+
+        // A device destroyed without being closed: the rest is dropped, and
+        // the writer's end touches nothing that is gone.
+        auto gone = new QBuffer;
+        gone->open(QIODevice::WriteOnly);
+        QImageWriter orphan(gone, "pdf");
+        QVERIFY(orphan.write(picture));
+        delete gone;
+    }
+
+    void writersOnSeveralThreads()
+    {
+        QList<QFuture<bool>> running;
+        for (int i = 0; i < 6; ++i) {
+            running << QtConcurrent::run([this, i]() {
+                QImageWriter writer(dir.path() + QString("/thread%1.pdf").arg(i));
+                writer.setQuality(PackedLayout(i % 2 ? 2 : 0, 0, 1));
+                return writer.write(Picture(40 + 10 * i, 30, 72)) && writer.write(Picture(30, 20, 72));
+            });
+        }
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(running[i].result());
+            const QList<QImage> pages = ReadAll(dir.path() + QString("/thread%1.pdf").arg(i));
+            QCOMPARE(pages.size(), 2);
+            QCOMPARE(pages.at(0).width(), i % 2 ? 612 : 595);
+            CheckPage(pages.at(0), QRectF(0, 0, 40 + 10 * i, 30));
+            CheckPage(pages.at(1), QRectF(0, 0, 30, 20));
+        }
+    }
+};
+
+KORVANE_TEST_MAIN(PdfWriteTest)
+#include "tst_pdfwrite.moc"
