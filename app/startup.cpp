@@ -31,7 +31,7 @@ QString ProgramPluginFolder()
     const QDir dir(exeFolder);
     if (dir.exists(QStringLiteral("imageformats")))
         return dir.absolutePath();
-    const QString installed = QDir::cleanPath(dir.absoluteFilePath(QStringLiteral("../lib/korvane/plugins")));
+    const QString installed = QDir::cleanPath(dir.absoluteFilePath(QStringLiteral(KORVANE_PLUGIN_RELDIR)));
     if (QDir(installed).exists(QStringLiteral("imageformats")))
         return installed;
     return QString();

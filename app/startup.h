@@ -10,7 +10,7 @@ void DiscardMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 
 // The folder that holds the program's own "imageformats" plugin folder, found
 // from the running executable: the executable's folder in the build tree, or
-// <prefix>/lib/korvane/plugins when installed. Empty when neither exists.
+// <libdir>/korvane/plugins when installed. Empty when neither exists.
 QString ProgramPluginFolder();
 
 // Puts ProgramPluginFolder() first in Qt's library paths, so the program's own
