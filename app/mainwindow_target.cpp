@@ -1,6 +1,7 @@
 // Target panel: folder, format, exists policy, resolution and metadata.
 #include "mainwindow.h"
 
+#include "imagecodecdlg.h"
 #include "imagecodecvetoer.h"
 
 #include <QAction>
@@ -177,7 +178,6 @@ void MainWindow::UpdateOpenTgtBtn(QString sTgtFolder)
 }
 
 void MainWindow::BrowseTgtFolder() { qDebug() << "MainWindow::BrowseTgtFolder"; }
-void MainWindow::TgtFmtSettingsClicked() { qDebug() << "MainWindow::TgtFmtSettingsClicked"; }
 void MainWindow::Convert() { qDebug() << "MainWindow::Convert"; }
 void MainWindow::ConvertResultReadyAt(int) { qDebug() << "MainWindow::convertResultReadyAt"; }
 void MainWindow::ConvertCanceled() { qDebug() << "MainWindow::ConvertCanceled"; }
@@ -185,3 +185,32 @@ void MainWindow::OpenTarget() { qDebug() << "MainWindow::OpenTarget"; }
 void MainWindow::UpdateTgtList() {}
 void MainWindow::AddTgtFile(const QString&, int) {}
 void MainWindow::ShowConvertResults() {}
+
+void MainWindow::TgtFmtSettingsClicked()
+{
+    qDebug() << "MainWindow::TgtFmtSettingsClicked";
+    QScopedPointer<ImageCodecDlg> dialog;
+    switch (CurrentTgtCodec()) {
+    case PLMCodecICO:
+        dialog.reset(new ICODlg(&convertSettings, this));
+        break;
+    case PLMCodecJPEG:
+        dialog.reset(new JPEGDlg(&convertSettings, this));
+        break;
+    case PLMCodecJPEG2000:
+        dialog.reset(new JPEG2000Dlg(&convertSettings, this));
+        break;
+    case PLMCodecJPEGXR:
+        dialog.reset(new JPEGXRDlg(&convertSettings, this));
+        break;
+    case PLMCodecPDF:
+        dialog.reset(new PDFDlg(&convertSettings, this));
+        break;
+    case PLMCodecWEBP:
+        dialog.reset(new WEBPDlg(&convertSettings, this));
+        break;
+    default:
+        return;
+    }
+    dialog->exec();
+}
