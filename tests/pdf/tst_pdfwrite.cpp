@@ -129,6 +129,8 @@ private slots:
                                      << QRectF(247.5, 396, 100, 50);
         QTest::newRow("unknown values") << PackedLayout(200, 7, 7) << Picture(100, 50, 72) << QSize(595, 842)
                                         << QRectF(247.5, 396, 100, 50);
+        QTest::newRow("unknown alignment in the sign bit") << PackedLayout(2, 1, 9) << Picture(100, 50, 72)
+                                                           << QSize(792, 612) << QRectF(346, 281, 100, 50);
     }
 
     // Read back through the plugin, and as the poppler tools see it: the page

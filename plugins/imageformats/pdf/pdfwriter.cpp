@@ -55,12 +55,13 @@ private:
 PdfPageSetup PdfPageSetup::FromQuality(int quality)
 {
     PdfPageSetup setup;
-    if (quality < 0 || (quality & 1) == 0)
+    if (quality == -1 || (quality & 1) == 0)   // -1: QImageWriter's "no quality set"
         return setup;
 
-    const int size = (quality >> 16) & 0xFF;
-    const int orientation = (quality >> 24) & 0xF;
-    const int alignment = (quality >> 28) & 0xF;
+    const quint32 packed = quint32(quality);
+    const int size = int((packed >> 16) & 0xFF);
+    const int orientation = int((packed >> 24) & 0xF);
+    const int alignment = int((packed >> 28) & 0xF);
 
     if (size <= QPageSize::LastPageSize && size != QPageSize::Custom)
         setup.iPageSize = static_cast<QPageSize::PageSizeId>(size);

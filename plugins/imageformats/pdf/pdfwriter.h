@@ -18,9 +18,9 @@ class QPdfWriter;
 // The page a writer's quality value asks for. The value packs, from the top:
 // alignment in bits 28-31 (0 centre, 1 top left), orientation in bits 24-27
 // (0 portrait, 1 landscape), the page size in bits 16-23 (a QPageSize id:
-// 0 A4, 2 Letter, 3 Legal) and 1 in bit 0. A value without bit 0, a negative
-// one (no quality set) and unknown sizes give A4; unknown orientations give
-// portrait and unknown alignments centre.
+// 0 A4, 2 Letter, 3 Legal) and 1 in bit 0. A value without bit 0, -1 (no
+// quality set) and unknown sizes give A4; unknown orientations give portrait
+// and unknown alignments centre.
 struct PdfPageSetup
 {
     QPageSize::PageSizeId iPageSize = QPageSize::A4;
