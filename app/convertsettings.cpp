@@ -16,7 +16,14 @@ void ConvertSettings::Load()
     settings.beginGroup(QStringLiteral("CSettings"));
     TgtFolder = settings.value(QStringLiteral("TgtFolder"), QString::fromLatin1(kSameAsSourceFile)).toString();
     TgtFormat = settings.value(QStringLiteral("TgtFormat"), QStringLiteral(".png")).toString();
-    TgtID = PLMImageCodecID(settings.value(QStringLiteral("TgtID"), int(PLMCodecPNG)).toInt());
+    // The enumeration holds only -1 to 61; anything else stored means no codec.
+    const int tgtID = settings.value(QStringLiteral("TgtID"), int(PLMCodecPNG)).toInt();
+    if (tgtID < PLMCodecInvalid || tgtID > PLMCodecCount) {
+        qWarning().noquote() << QStringLiteral("ConvertSettings::Load   Invalid TgtID: %1").arg(tgtID);
+        TgtID = PLMCodecInvalid;
+    } else {
+        TgtID = PLMImageCodecID(tgtID);
+    }
     J2000LlCmpsn = settings.value(QStringLiteral("J2000LlCmpsn"), false).toBool();
     J2000CmpsnRate = settings.value(QStringLiteral("J2000CmpsnRate"), 1).toInt();
     WEBPLlCmpsn = settings.value(QStringLiteral("WEBPLlCmpsn"), false).toBool();

@@ -1,11 +1,547 @@
 #include "imageconvertthread.h"
 
-#include <QDebug>
+#include "applyedits.h"
 
-ItemConvertResult ThreadFunction(const ImageConvertData& data)
+#include <QBuffer>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QSet>
+#include <QtEndian>
+
+#include <memory>
+
+namespace {
+
+// Qt's PNG writer turns its quality q into the deflate level (100 - q) * 9 / 91.
+// Unset, zlib's default level 6 spends about five times as long as level 1 on
+// a photograph for files only a fifth smaller, and deflate dominates the whole
+// conversion; 80 selects level 1, the fastest level that still compresses.
+const int kPNGWriteQuality = 80;
+
+// Names handed out by MakeUniqueTgtFilePath and not yet released. The disk
+// test and the reservation happen under one lock, and a name is released only
+// after its file was moved into place, so no two jobs can see a name as free.
+QMutex& ReservedMutex()
 {
-    qDebug() << "ThreadFunction" << data.srcFile;
+    static QMutex mutex;
+    return mutex;
+}
+
+QSet<QString>& ReservedNames()
+{
+    static QSet<QString> names;
+    return names;
+}
+
+// Releases a reserved target name when the page is done with it.
+class ReservedTgtPath
+{
+public:
+    ReservedTgtPath(const QString& path, const ConvertSettings& settings)
+        : path(settings.Exists == 0 ? path : QString())
+    {
+    }
+    ~ReservedTgtPath()
+    {
+        if (!path.isEmpty())
+            ReleaseTgtFilePath(path);
+    }
+    ReservedTgtPath(const ReservedTgtPath&) = delete;
+    ReservedTgtPath& operator=(const ReservedTgtPath&) = delete;
+
+private:
+    QString path;
+};
+
+bool CodecHasAlpha(PLMImageCodecID id)
+{
+    switch (id) {
+    case PLMCodecICO:
+    case PLMCodecJNG:
+    case PLMCodecJPEG2000:
+    case PLMCodecPDF:
+    case PLMCodecPNG:
+    case PLMCodecSVG:
+    case PLMCodecTGA:
+    case PLMCodecTIFF:
+    case PLMCodecWEBP:
+    case PLMCodecXPM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int DotsPerMeter(int dpi)
+{
+    return RoundHalfUp(dpi * 1000.0 / 25.4);
+}
+
+// Page size in bits 16-23, orientation in 24-27, alignment in 28-31, bit 0 set.
+// Computed unsigned so that odd stored values cannot overflow a shift.
+int PackPDFLayout(const ConvertSettings& settings)
+{
+    const quint32 layout = ((((quint32(settings.Align) << 4) | (quint32(settings.PageOri) & 15u)) << 8)
+                            | (quint32(settings.PageSize) & 255u)) << 16;
+    return int(layout | 1u);
+}
+
+void SetWriterOptions(QImageWriter& writer, const ConvertSettings& settings)
+{
+    switch (settings.TgtID) {
+    case PLMCodecJPEG:
+        writer.setQuality(settings.JPEGCmpsnQuality);
+        break;
+    case PLMCodecJPEG2000:
+        writer.setCompression(settings.J2000LlCmpsn ? 1 : settings.J2000CmpsnRate);
+        break;
+    case PLMCodecJPEGXR:
+        writer.setQuality(settings.JPEGXRLlCmpsn ? 100 : settings.JPEGXRCmpsnQuality);
+        break;
+    case PLMCodecPDF:
+        writer.setQuality(PackPDFLayout(settings));
+        break;
+    case PLMCodecWEBP:
+        writer.setQuality(settings.WEBPLlCmpsn ? 256 : settings.WEBPCmpsnQuality);
+        break;
+    case PLMCodecPNG:
+        writer.setQuality(kPNGWriteQuality);
+        break;
+    default:
+        break;
+    }
+}
+
+// The text keys of the source packed as "Key1;Key2FIMD" and "Value1;Value2".
+// Qt's readers hand the file's text to the decoded image; some cannot answer
+// text questions any more once the image was read (PNG), so the page's own
+// text is taken first and the reader is asked when the page has none.
+void CollectMetadata(const QImageReader& reader, const QImage& page, QString& mdKeys, QString& mdValues)
+{
+    const bool fromPage = !page.textKeys().isEmpty();
+    QStringList keys = fromPage ? page.textKeys() : reader.textKeys();
+    keys.removeAll(QString());
+    for (int i = 0; i < keys.size(); ++i) {
+        const bool last = i + 1 == keys.size();
+        mdKeys += keys.at(i);
+        mdKeys += last ? QStringLiteral("FIMD") : QStringLiteral(";");
+        mdValues += fromPage ? page.text(keys.at(i)) : reader.text(keys.at(i));
+        if (!last)
+            mdValues += QLatin1Char(';');
+    }
+}
+
+// Writes bytes to path through a temporary file that replaces the target only
+// once it is complete.
+bool StoreBytes(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        qWarning() << "ThreadFunction(ImageConvertData)   write target file failed";
+        return false;
+    }
+    if (!file.commit()) {
+        qWarning() << "ThreadFunction(ImageConvertData)   copy temp to target file failed";
+        return false;
+    }
+    return true;
+}
+
+bool ReadSpan(QFile& source, qint64 offset, qint64 length, QByteArray& bytes)
+{
+    if (offset < 0 || length < 0 || offset > source.size() || length > source.size() - offset)
+        return false;
+    if (!source.seek(offset))
+        return false;
+    bytes = source.read(length);
+    return bytes.size() == length;
+}
+
+// The ithmb reader reports, for the current picture, the byte offset of its
+// embedded JPEG as the width of size() and the byte length as the height.
+ConvertState CopyEmbeddedJPEGs(QImageReader& reader, const ImageConvertData& job, QStringList& tgtFiles)
+{
+    const ConvertSettings& settings = *job.settings;
+    const int count = reader.imageCount();
+    const bool several = count >= 2;
+    QFile source(job.srcFile);
+    if (!source.open(QIODevice::ReadOnly)) {
+        qWarning() << "ThreadFunction(ImageConvertData)   open ithmb failed";
+        return ConvertFailed;
+    }
+    for (int page = 0; page < (several ? count : 1); ++page) {
+        if (several)
+            reader.jumpToImage(page);
+        QString tgtPath;
+        if (!MakeTgtFilePath(tgtPath, several ? page : -1, job.srcFile, settings)) {
+            if (several)
+                qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
+            else
+                qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath failed";
+            return ConvertFailed;
+        }
+        const ReservedTgtPath reservation(tgtPath, settings);
+        const QSize span = reader.size();
+        QByteArray bytes;
+        if (!ReadSpan(source, span.width(), span.height(), bytes)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   read jpeg data failed";
+            return ConvertFailed;
+        }
+        if (!StoreBytes(tgtPath, bytes))
+            return ConvertFailed;
+        tgtFiles << tgtPath;
+        if (several && IsCanceled(job.cancelFlag)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   Canceled";
+            return ConvertCanceled;
+        }
+    }
+    return ConvertSucceeded;
+}
+
+quint16 ReadLE16(const QByteArray& data, int pos)
+{
+    return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(data.constData()) + pos);
+}
+
+quint32 ReadLE32(const QByteArray& data, int pos)
+{
+    return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(data.constData()) + pos);
+}
+
+// Gathers the entries of several icon files into one icon directory.
+bool JoinIcons(const QList<QByteArray>& parts, QByteArray& icon)
+{
+    const int headerSize = 6;
+    const int entrySize = 16;
+    QList<QByteArray> entries;
+    QList<QByteArray> images;
+    for (const QByteArray& part : parts) {
+        if (part.size() < headerSize || ReadLE16(part, 0) != 0 || ReadLE16(part, 2) != 1)
+            return false;
+        const int count = ReadLE16(part, 4);
+        const qint64 directoryEnd = headerSize + qint64(count) * entrySize;
+        if (count == 0 || directoryEnd > part.size())
+            return false;
+        for (int i = 0; i < count; ++i) {
+            const int entryPos = headerSize + i * entrySize;
+            const qint64 length = ReadLE32(part, entryPos + 8);
+            const qint64 offset = ReadLE32(part, entryPos + 12);
+            if (offset < directoryEnd || offset + length > part.size())
+                return false;
+            entries << part.mid(entryPos, entrySize);
+            images << part.mid(int(offset), int(length));
+        }
+    }
+    if (entries.isEmpty() || entries.size() > 0xffff)
+        return false;
+
+    icon.clear();
+    uchar word[4];
+    const auto append16 = [&](quint16 value) {
+        qToLittleEndian(value, word);
+        icon.append(reinterpret_cast<const char*>(word), 2);
+    };
+    append16(0);
+    append16(1);
+    append16(quint16(entries.size()));
+    qint64 offset = headerSize + qint64(entries.size()) * entrySize;
+    for (int i = 0; i < entries.size(); ++i) {
+        QByteArray entry = entries.at(i);
+        qToLittleEndian(quint32(offset), reinterpret_cast<uchar*>(entry.data()) + 12);
+        icon += entry;
+        offset += images.at(i).size();
+    }
+    for (const QByteArray& image : images)
+        icon += image;
+    return true;
+}
+
+} // namespace
+
+QString JoinTgtFilePath(const QString& folder, const QString& baseName, const QString& extension)
+{
+    return QFileInfo(QDir(folder), baseName + extension).absoluteFilePath();
+}
+
+bool MakeUniqueTgtFilePath(QString& tgtPath, const QString& folder, const QString& baseName,
+                           const QString& extension)
+{
+    tgtPath.clear();
+    QMutexLocker locker(&ReservedMutex());
+    QSet<QString>& reserved = ReservedNames();
+    const auto take = [&](const QString& candidate) {
+        if (reserved.contains(candidate) || QFileInfo::exists(candidate))
+            return false;
+        reserved.insert(candidate);
+        tgtPath = candidate;
+        return true;
+    };
+    if (take(JoinTgtFilePath(folder, baseName, extension)))
+        return true;
+    for (int n = 1; n <= 9999; ++n) {
+        if (take(JoinTgtFilePath(folder, baseName + QStringLiteral("-%1").arg(n), extension)))
+            return true;
+    }
+    return false;
+}
+
+void ReleaseTgtFilePath(const QString& tgtPath)
+{
+    QMutexLocker locker(&ReservedMutex());
+    ReservedNames().remove(tgtPath);
+}
+
+bool MakeTgtFilePath(QString& tgtPath, int page, const QString& srcFile, const ConvertSettings& settings)
+{
+    tgtPath.clear();
+    const QFileInfo info(srcFile);
+    QString baseName = info.completeBaseName();
+    if (page >= 0)
+        baseName += QStringLiteral("-page%1").arg(page + 1);
+    QString folder = settings.TgtFolder;
+    if (folder == QLatin1String(kSameAsSourceFile))
+        folder = info.absolutePath();
+    // An empty folder would silently mean the process's working directory.
+    if (folder.isEmpty())
+        return false;
+    const QString& extension = settings.TgtFormat;
+    switch (settings.Exists) {
+    case 0:
+        return MakeUniqueTgtFilePath(tgtPath, folder, baseName, extension);
+    case 1:
+        tgtPath = JoinTgtFilePath(folder, baseName, extension);
+        return true;
+    default:
+        return false;
+    }
+}
+
+ItemConvertResult ThreadFunction(const ImageConvertData& job)
+{
+    qDebug() << "ThreadFunction(ImageConvertData)";
     ItemConvertResult result;
-    result.state = ConvertFailed;
+    if (!job.settings) {
+        result.state = ConvertFailed;
+        return result;
+    }
+    const ConvertSettings& settings = *job.settings;
+    const ConvertCancelFlag* cancel = job.cancelFlag;
+
+    QImageReader reader(job.srcFile);
+    const PLMImageCodecID srcCodec = PLMImageCodec(job.srcFile).ID();
+    if (srcCodec == PLMCodecPDF) {
+        // The PDF plugin takes the rendering resolution from the high 16 bits.
+        reader.setQuality(int(quint32(settings.TgtDPI) << 16));
+    } else if (srcCodec == PLMCodecSVG) {
+        const double scale = settings.TgtDPI / 72.0;
+        const QSize size = reader.size();
+        reader.setScaledSize(QSize(RoundHalfUp(size.width() * scale), RoundHalfUp(size.height() * scale)));
+        if (!CodecHasAlpha(PLMImageCodec::GetID(settings.TgtFormat)))
+            reader.setBackgroundColor(Qt::white);
+    }
+
+    if (srcCodec == PLMCodecITHMB && settings.TgtID == PLMCodecJPEG && settings.KeepMd
+        && reader.supportsOption(QImageIOHandler::Description)) {
+        result.state = CopyEmbeddedJPEGs(reader, job, result.tgtFiles);
+        return result;
+    }
+
+    const int count = reader.imageCount();
+    QString mdKeys;
+    QString mdValues;
+    if (count < 2) {
+        QImage image = reader.read();
+        if (image.isNull()) {
+            qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
+                                    + QStringLiteral(" Failed");
+            result.state = ConvertFailed;
+            return result;
+        }
+        QString tgtPath;
+        if (!MakeTgtFilePath(tgtPath, -1, job.srcFile, settings)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
+            result.state = ConvertFailed;
+            return result;
+        }
+        const ReservedTgtPath reservation(tgtPath, settings);
+        if (settings.KeepMd)
+            CollectMetadata(reader, image, mdKeys, mdValues);
+        result.state = ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
+        if (result.state == ConvertSucceeded)
+            result.tgtFiles << tgtPath;
+        return result;
+    }
+
+    bool mdCollected = false;
+    for (int page = 0; page < count; ++page) {
+        // Not every reader moves on by itself after read(): position it.
+        if (page > 0)
+            reader.jumpToImage(page);
+        QImage image = reader.read();
+        if (image.isNull()) {
+            qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
+                                    + QStringLiteral(" Failed");
+            result.state = ConvertFailed;
+            return result;
+        }
+        QString tgtPath;
+        if (!MakeTgtFilePath(tgtPath, page, job.srcFile, settings)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
+            result.state = ConvertFailed;
+            return result;
+        }
+        const ReservedTgtPath reservation(tgtPath, settings);
+        if (IsCanceled(cancel)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   Canceled";
+            result.state = ConvertCanceled;
+            return result;
+        }
+        if (settings.KeepMd && !mdCollected) {
+            CollectMetadata(reader, image, mdKeys, mdValues);
+            mdCollected = true;
+        }
+        const ConvertState state =
+            ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
+        if (state == ConvertFailed) {
+            qWarning() << "ThreadFunction(ImageConvertData) convert page failed";
+            result.state = ConvertFailed;
+            return result;
+        }
+        if (state == ConvertCanceled) {
+            result.state = ConvertCanceled;
+            return result;
+        }
+        result.tgtFiles << tgtPath;
+    }
+    result.state = ConvertSucceeded;
     return result;
 }
+
+namespace ImageConvert {
+
+ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImageCodecID srcCodecID,
+                         const QString& mdKeys, const QString& mdValues, const ConvertSettings& settings,
+                         const ConvertCancelFlag* cancel)
+{
+    qDebug() << "ImageConvert::ConvertPage";
+    if (pageImage.isNull()) {
+        qWarning() << "ImageConvert::ConvertPage   pageImage invalid";
+        return ConvertFailed;
+    }
+    if (IsCanceled(cancel)) {
+        qWarning() << "ImageConvert::ConvertPage   Canceled";
+        return ConvertCanceled;
+    }
+    if (settings.edited)
+        ApplyEdits(cancel, pageImage, settings);
+    if (IsCanceled(cancel)) {
+        qWarning() << "ImageConvert::ConvertPage   Canceled";
+        return ConvertCanceled;
+    }
+
+    // The writer goes to a temporary file, so it is told the format the file
+    // name's suffix names, as it would find it from the target name itself.
+    QSaveFile file(tgtFilePath);
+    std::unique_ptr<QImageWriter> writer(new QImageWriter);
+    writer->setFormat(QFileInfo(tgtFilePath).suffix().toLower().toLatin1());
+    SetWriterOptions(*writer, settings);
+    if (settings.KeepMd && !mdKeys.isEmpty() && !mdValues.isEmpty())
+        writer->setText(mdKeys, mdValues);
+    if (IsCanceled(cancel)) {
+        qWarning() << "ImageConvert::ConvertPage   Canceled";
+        return ConvertCanceled;
+    }
+
+    // Vector sources were rendered at the target resolution; raster sources
+    // keep theirs unless a target resolution is asked for.
+    const int dotsPerMeter = DotsPerMeter(settings.TgtDPI);
+    if (srcCodecID == PLMCodecPDF || srcCodecID == PLMCodecSVG || !settings.TgtDPISameSrc) {
+        pageImage.setDotsPerMeterX(dotsPerMeter);
+        pageImage.setDotsPerMeterY(dotsPerMeter);
+    }
+
+    const bool icon = settings.TgtID == PLMCodecICO;
+    if (icon && (settings.ICODim & 63) == 0)
+        return ConvertSucceeded;        // no icon size selected: nothing to write
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "ImageConvert::ConvertPage Failed";
+        return ConvertFailed;
+    }
+    writer->setDevice(&file);
+    if (icon) {
+        const ConvertState state = ConvertToICO(pageImage, *writer, settings.ICODim);
+        if (state != ConvertSucceeded)
+            return state;
+    } else if (!writer->write(pageImage)) {
+        qWarning() << "ImageConvert::ConvertPage Failed";
+        return ConvertFailed;
+    }
+    // Some format handlers finish their file only when they are destroyed.
+    writer.reset();
+    if (!file.commit()) {
+        qWarning() << "ImageConvert::ConvertPage Failed";
+        return ConvertFailed;
+    }
+    return ConvertSucceeded;
+}
+
+ConvertState ConvertToICO(QImage& image, QImageWriter& writer, int icoDims)
+{
+    static const struct {
+        int bit;
+        int size;
+        const char* failure;
+    } kSizes[] = {
+        {32, 256, "ImageConvert::ConvertToICO   256x256 failed"},
+        {16, 128, "ImageConvert::ConvertToICO   128x128 failed"},
+        {8, 64, "ImageConvert::ConvertToICO   64x64 failed"},
+        {4, 48, "ImageConvert::ConvertToICO   48x48 failed"},
+        {2, 32, "ImageConvert::ConvertToICO   32x32 failed"},
+        {1, 16, "ImageConvert::ConvertToICO   16x16 failed"},
+    };
+    QByteArray format = writer.format();
+    if (format.isEmpty())
+        format = QByteArrayLiteral("ico");
+
+    QList<QByteArray> parts;
+    for (const auto& entry : kSizes) {
+        if (!(icoDims & entry.bit))
+            continue;
+        const QImage scaled = image.scaled(entry.size, entry.size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter sizeWriter(&buffer, format);
+        sizeWriter.setQuality(writer.quality());
+        sizeWriter.setCompression(writer.compression());
+        if (!sizeWriter.write(scaled)) {
+            qWarning() << entry.failure;
+            return ConvertFailed;
+        }
+        parts << buffer.data();
+    }
+    if (parts.isEmpty())
+        return ConvertSucceeded;
+
+    QByteArray icon;
+    if (!JoinIcons(parts, icon)) {
+        qWarning() << "ImageConvert::ConvertToICO   icon directory invalid";
+        return ConvertFailed;
+    }
+    QIODevice* device = writer.device();
+    if (!device || (!device->isOpen() && !device->open(QIODevice::WriteOnly))
+        || device->write(icon) != icon.size()) {
+        qWarning() << "ImageConvert::ConvertToICO   write failed";
+        return ConvertFailed;
+    }
+    return ConvertSucceeded;
+}
+
+} // namespace ImageConvert

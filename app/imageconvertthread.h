@@ -1,20 +1,29 @@
-// Conversion jobs, their results and the per-file worker.
+// Conversion jobs, their results, the per-file worker and the page writer.
 #ifndef KORVANE_IMAGECONVERTTHREAD_H
 #define KORVANE_IMAGECONVERTTHREAD_H
 
+#include "convertcancel.h"
 #include "convertsettings.h"
 
 #include <QMetaType>
 #include <QStringList>
 
+class QImage;
+class QImageWriter;
 class QProgressDialog;
 
-// One job per selected source; copied by value into the pool.
+// One job per selected source; copied by value into the pool. The options
+// record, the dialog and the cancel flag belong to the convert operation and
+// outlive the batch.
 struct ImageConvertData
 {
     QString srcFile;
     const ConvertSettings* settings = nullptr;
+    // The batch's progress dialog. Workers never touch it: a widget's state is
+    // not safe to read from the pool. They poll cancelFlag instead, which the
+    // dialog's "canceled()" sets (ConvertBatchRunner wires both).
     QProgressDialog* progressDlg = nullptr;
+    const ConvertCancelFlag* cancelFlag = nullptr;     // null: never canceled
     int srcRow = -1;
     ConvertState state = ConvertCanceled;
 };
@@ -27,7 +36,45 @@ struct ItemConvertResult
 
 Q_DECLARE_METATYPE(ItemConvertResult)
 
-// Converts one source into its target files; runs on a pool thread.
-ItemConvertResult ThreadFunction(const ImageConvertData& data);
+// Converts one source into its target files; runs on a pool thread. Reads the
+// job, its options record and its cancel flag; writes only files.
+ItemConvertResult ThreadFunction(const ImageConvertData& job);
+
+// Target path of one page (page -1 for a single-image source, else 0-based).
+// False, with tgtPath empty, when the exists policy is unknown, the target
+// folder is empty or every numbered name is taken.
+bool MakeTgtFilePath(QString& tgtPath, int page, const QString& srcFile, const ConvertSettings& settings);
+
+// The first of base, base-1 … base-9999 (with the extension) that neither
+// exists nor is reserved. The chosen name is reserved for this process until
+// ReleaseTgtFilePath(), so parallel jobs never pick the same name.
+bool MakeUniqueTgtFilePath(QString& tgtPath, const QString& folder, const QString& baseName,
+                           const QString& extension);
+
+// Gives a name reserved by MakeUniqueTgtFilePath back (once it was written, or
+// given up). Unreserved names are ignored.
+void ReleaseTgtFilePath(const QString& tgtPath);
+
+QString JoinTgtFilePath(const QString& folder, const QString& baseName, const QString& extension);
+
+namespace ImageConvert {
+
+// Writes one page: the edits, the per-format writer options, the resolution and
+// the packed metadata, then the image. The file is written to a temporary file
+// beside the target and moved into place only when complete, so a failed or
+// canceled write leaves neither a partial target nor a damaged existing one.
+// Answers ConvertSucceeded, ConvertFailed or ConvertCanceled.
+ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImageCodecID srcCodecID,
+                         const QString& mdKeys, const QString& mdValues, const ConvertSettings& settings,
+                         const ConvertCancelFlag* cancel);
+
+// Writes the icon sizes selected in icoDims (bits 32 256×256, 16 128×128,
+// 8 64×64, 4 48×48, 2 32×32, 1 16×16), largest first, as one icon file on the
+// writer's device. Each size is encoded with the writer's format; the entries
+// are then gathered into one icon directory (Qt's icon writer stores one image
+// per write). Stops at the first size that fails. No bit set: nothing written.
+ConvertState ConvertToICO(QImage& image, QImageWriter& writer, int icoDims);
+
+} // namespace ImageConvert
 
 #endif

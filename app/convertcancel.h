@@ -1,0 +1,37 @@
+// The cancel state of one conversion batch, safe to read from pool threads.
+#ifndef KORVANE_CONVERTCANCEL_H
+#define KORVANE_CONVERTCANCEL_H
+
+#include <QObject>
+
+#include <atomic>
+
+// Set once on the GUI thread (connect the progress dialog's "canceled()" to
+// Cancel()) and polled by the workers at their check points. The dialog's own
+// wasCanceled() is a plain member of a widget and must not be read from the
+// pool; workers read this flag instead.
+class ConvertCancelFlag : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ConvertCancelFlag(QObject* parent = nullptr);
+    ~ConvertCancelFlag() override;
+
+    // Virtual so that a test can trip it at a chosen check point.
+    virtual bool IsCanceled() const;
+
+public slots:
+    void Cancel();
+
+private:
+    std::atomic<bool> canceled{false};
+};
+
+// A null flag is never canceled.
+inline bool IsCanceled(const ConvertCancelFlag* flag)
+{
+    return flag && flag->IsCanceled();
+}
+
+#endif

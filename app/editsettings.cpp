@@ -1,0 +1,64 @@
+#include "editsettings.h"
+
+#include <QCoreApplication>
+#include <QFontInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextDocument>
+
+QStringList SizeUnitNames()
+{
+    return {QCoreApplication::translate("EditSettings", "pixels"),
+            QCoreApplication::translate("EditSettings", "percentage of source size")};
+}
+
+QStringList FontUnitNames()
+{
+    return {QCoreApplication::translate("EditSettings", "points"),
+            QCoreApplication::translate("EditSettings", "pixels"),
+            QCoreApplication::translate("EditSettings", "percentage of source height")};
+}
+
+QStringList FlipModeNames()
+{
+    return {QCoreApplication::translate("EditSettings", "None"),
+            QCoreApplication::translate("EditSettings", "Horizontal"),
+            QCoreApplication::translate("EditSettings", "Vertical")};
+}
+
+TextParams::TextParams()
+{
+    fontSize = font.pointSize();
+    if (fontSize <= 0)          // a default font given in pixels
+        fontSize = QFontInfo(font).pointSize();
+}
+
+ItemEdited::~ItemEdited() = default;
+
+int TextEdited::type() const
+{
+    return TextItemType;
+}
+
+QSharedPointer<QTextDocument> TextEdited::CloneDocument() const
+{
+    if (!document)
+        return QSharedPointer<QTextDocument>();
+    // Cloning reads the document through a cursor, and a cursor registers
+    // itself with the document: concurrent clones must not overlap.
+    static QMutex cloneMutex;
+    QMutexLocker locker(&cloneMutex);
+    return QSharedPointer<QTextDocument>(document->clone(nullptr));
+}
+
+int ImageEdited::type() const
+{
+    return ImageItemType;
+}
+
+void EditSettings::ResetEdits()
+{
+    edited = false;
+    rfr = RFRParams();
+    items.clear();
+}

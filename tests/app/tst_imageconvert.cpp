@@ -1,0 +1,652 @@
+// Target naming, the page writer and the per-file worker, on files made here.
+#include "imageconvertthread.h"
+#include "testsupport.h"
+#include "tst_enginesupport.h"
+
+#include <QDirIterator>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSettings>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+namespace {
+
+QImage Filled(int width, int height, const QColor& color, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(color);
+    return image;
+}
+
+// What the recording writer was given, by key.
+QMap<QString, QString> Recorded(const QString& path)
+{
+    QMap<QString, QString> values;
+    const QStringList lines = QString::fromUtf8(ReadFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+    return values;
+}
+
+QStringList FilesIn(const QString& folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    names.sort();
+    return names;
+}
+
+bool Touch(const QString& path)
+{
+    return WriteFile(path, QByteArray("x"));
+}
+
+QString TakePath(int page, const QString& srcFile, const ConvertSettings& settings)
+{
+    QString path;
+    MakeTgtFilePath(path, page, srcFile, settings);
+    ReleaseTgtFilePath(path);
+    return path;
+}
+
+} // namespace
+
+class ImageConvertTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+    int folderCount = 0;
+
+    QString NewFolder()
+    {
+        const QString path = tmp.filePath(QStringLiteral("f%1").arg(++folderCount));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    QString SavePng(const QString& folder, const QString& name, const QImage& image)
+    {
+        const QString path = QDir(folder).filePath(name);
+        image.save(path, "PNG");
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        UseTestImageFormats();
+        // The PDF reader claims no file unless its switch is on.
+        QSettings(QStringLiteral("Pelmora"), QStringLiteral("Plugins")).setValue(QStringLiteral("Xpdf"), true);
+        QVERIFY(tmp.isValid());
+        QVERIFY(QImageWriter::supportedImageFormats().contains("kvrec"));
+    }
+
+    void targetNames()
+    {
+        const QString folder = NewFolder();
+        ConvertSettings settings = SettingsFor(folder, QStringLiteral(".png"), PLMCodecPNG);
+        const QString src = QStringLiteral("/elsewhere/a.jpg");
+        const QDir dir(folder);
+        QCOMPARE(TakePath(-1, src, settings), dir.filePath(QStringLiteral("a.png")));
+        QVERIFY(Touch(dir.filePath(QStringLiteral("a.png"))));
+        QVERIFY(Touch(dir.filePath(QStringLiteral("a-1.png"))));
+        QCOMPARE(TakePath(-1, src, settings), dir.filePath(QStringLiteral("a-2.png")));
+
+        // Pages count from 1; numbering goes after the page.
+        QCOMPARE(TakePath(1, src, settings), dir.filePath(QStringLiteral("a-page2.png")));
+        QVERIFY(Touch(dir.filePath(QStringLiteral("a-page2.png"))));
+        QCOMPARE(TakePath(1, src, settings), dir.filePath(QStringLiteral("a-page2-1.png")));
+
+        // Only the last suffix goes.
+        QCOMPARE(TakePath(-1, QStringLiteral("/x/scan.final.tif"), settings),
+                 dir.filePath(QStringLiteral("scan.final.png")));
+
+        settings.Exists = 1;
+        QCOMPARE(TakePath(-1, src, settings), dir.filePath(QStringLiteral("a.png")));
+        for (int policy : {2, -1}) {
+            settings.Exists = policy;
+            QString path = QStringLiteral("stale");
+            QVERIFY(!MakeTgtFilePath(path, -1, src, settings));
+            QVERIFY(path.isEmpty());
+        }
+        settings.Exists = 0;
+        settings.TgtFolder.clear();
+        QVERIFY(TakePath(-1, src, settings).isEmpty());
+    }
+
+    void sameAsSourceFileIsCaseSensitive()
+    {
+        const QString folder = NewFolder();
+        const QString src = QDir(folder).filePath(QStringLiteral("pic.bmp"));
+        ConvertSettings settings = SettingsFor(QStringLiteral("Same as source file"), QStringLiteral(".png"), PLMCodecPNG);
+        QCOMPARE(TakePath(-1, src, settings), QDir(folder).filePath(QStringLiteral("pic.png")));
+        settings.TgtFolder = QStringLiteral("same as source file");
+        const QString path = TakePath(-1, src, settings);
+        QVERIFY(path.endsWith(QStringLiteral("/same as source file/pic.png")));
+        QVERIFY(!path.startsWith(folder));
+    }
+
+    void chosenNamesStayReservedUntilReleased()
+    {
+        const QString folder = NewFolder();
+        QString first;
+        QString second;
+        QVERIFY(MakeUniqueTgtFilePath(first, folder, QStringLiteral("photo"), QStringLiteral(".png")));
+        QVERIFY(MakeUniqueTgtFilePath(second, folder, QStringLiteral("photo"), QStringLiteral(".png")));
+        QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("photo.png"));
+        QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("photo-1.png"));
+        ReleaseTgtFilePath(first);
+        QString third;
+        QVERIFY(MakeUniqueTgtFilePath(third, folder, QStringLiteral("photo"), QStringLiteral(".png")));
+        QCOMPARE(third, first);
+        ReleaseTgtFilePath(second);
+        ReleaseTgtFilePath(third);
+    }
+
+    void exhaustedNumbersFail()
+    {
+        const QString folder = NewFolder();
+        const QDir dir(folder);
+        QVERIFY(Touch(dir.filePath(QStringLiteral("full.png"))));
+        for (int n = 1; n <= 9999; ++n)
+            QVERIFY(Touch(dir.filePath(QStringLiteral("full-%1.png").arg(n))));
+        QString path = QStringLiteral("stale");
+        QVERIFY(!MakeUniqueTgtFilePath(path, folder, QStringLiteral("full"), QStringLiteral(".png")));
+        QVERIFY(path.isEmpty());
+
+        // The worker reports it as a failure and writes nothing.
+        const QString src = SavePng(NewFolder(), QStringLiteral("full.png"), Filled(4, 4, Qt::red));
+        const ConvertSettings settings = SettingsFor(folder, QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QVERIFY(result.tgtFiles.isEmpty());
+        QCOMPARE(FilesIn(folder).size(), 10000);
+    }
+
+    // Sources with one base name converted into one folder at the same time.
+    void concurrentJobsNeverShareATarget()
+    {
+        QThreadPool::globalInstance()->setMaxThreadCount(8);
+        const QString target = NewFolder();
+        QList<ImageConvertData> jobs;
+        QSet<QRgb> colours;
+        const ConvertSettings settings = SettingsFor(target, QStringLiteral(".bmp"), PLMCodecBMP);
+        for (int i = 0; i < 12; ++i) {
+            const QColor colour(20 * i, 255 - 20 * i, 7 * i);
+            colours.insert(colour.rgb());
+            jobs << JobFor(SavePng(NewFolder(), QStringLiteral("photo.png"), Filled(700, 500, colour)), &settings);
+        }
+        const QList<ItemConvertResult> results = QtConcurrent::blockingMapped(jobs, ThreadFunction);
+        QThreadPool::globalInstance()->setMaxThreadCount(QThread::idealThreadCount());
+
+        QSet<QString> written;
+        QSet<QRgb> found;
+        for (const ItemConvertResult& result : results) {
+            QCOMPARE(result.state, ConvertSucceeded);
+            QCOMPARE(result.tgtFiles.size(), 1);
+            written.insert(result.tgtFiles.first());
+            const QImage image(result.tgtFiles.first());
+            QCOMPARE(image.size(), QSize(700, 500));
+            found.insert(image.pixel(350, 250));
+        }
+        QCOMPARE(written.size(), 12);
+        QCOMPARE(found, colours);
+        QStringList expected{QStringLiteral("photo.bmp")};
+        for (int n = 1; n < 12; ++n)
+            expected << QStringLiteral("photo-%1.bmp").arg(n);
+        expected.sort();
+        QCOMPARE(FilesIn(target), expected);
+    }
+
+    void writerOptions_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<bool>("lossless");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QVector<int>>("pdfLayout");    // page size, orientation, alignment
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("compression");
+        const QVector<int> a4 = {0, 0, 0};
+        QTest::newRow("jpeg 100") << int(PLMCodecJPEG) << false << 100 << a4 << 100 << -1;
+        QTest::newRow("jpeg 37") << int(PLMCodecJPEG) << true << 37 << a4 << 37 << -1;
+        QTest::newRow("webp lossless") << int(PLMCodecWEBP) << true << 50 << a4 << 256 << -1;
+        QTest::newRow("webp lossy") << int(PLMCodecWEBP) << false << 50 << a4 << 50 << -1;
+        QTest::newRow("jpeg xr lossless") << int(PLMCodecJPEGXR) << true << 63 << a4 << 100 << -1;
+        QTest::newRow("jpeg xr lossy") << int(PLMCodecJPEGXR) << false << 63 << a4 << 63 << -1;
+        QTest::newRow("jpeg 2000 lossless") << int(PLMCodecJPEG2000) << true << 20 << a4 << -1 << 1;
+        QTest::newRow("jpeg 2000 rate") << int(PLMCodecJPEG2000) << false << 20 << a4 << -1 << 20;
+        QTest::newRow("pdf defaults") << int(PLMCodecPDF) << false << 0 << a4 << 1 << -1;
+        QTest::newRow("pdf legal portrait centre") << int(PLMCodecPDF) << false << 0 << QVector<int>{3, 0, 0} << 196609 << -1;
+        QTest::newRow("pdf letter landscape top left") << int(PLMCodecPDF) << false << 0 << QVector<int>{2, 1, 1} << 285343745 << -1;
+        QTest::newRow("png deflate level 1") << int(PLMCodecPNG) << false << 0 << a4 << 80 << -1;
+        QTest::newRow("bmp has no option") << int(PLMCodecBMP) << false << 0 << a4 << -1 << -1;
+    }
+
+    // The options go by the target codec; the writer by the file name.
+    void writerOptions()
+    {
+        QFETCH(int, codec);
+        QFETCH(bool, lossless);
+        QFETCH(int, value);
+        QFETCH(QVector<int>, pdfLayout);
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".kvrec"), PLMImageCodecID(codec));
+        settings.JPEGCmpsnQuality = value;
+        settings.WEBPLlCmpsn = settings.JPEGXRLlCmpsn = settings.J2000LlCmpsn = lossless;
+        settings.WEBPCmpsnQuality = settings.JPEGXRCmpsnQuality = settings.J2000CmpsnRate = value;
+        settings.PageSize = pdfLayout.at(0);
+        settings.PageOri = pdfLayout.at(1);
+        settings.Align = pdfLayout.at(2);
+        const QString path = QDir(settings.TgtFolder).filePath(QStringLiteral("page.kvrec"));
+        QImage page = Filled(5, 4, Qt::green);
+        QCOMPARE(ImageConvert::ConvertPage(page, path, PLMCodecBMP, QString(), QString(), settings, nullptr),
+                 ConvertSucceeded);
+        const QMap<QString, QString> recorded = Recorded(path);
+        QCOMPARE(recorded.value(QStringLiteral("size")), QStringLiteral("5x4"));
+        QTEST(recorded.value(QStringLiteral("quality")).toInt(), "quality");
+        QTEST(recorded.value(QStringLiteral("compression")).toInt(), "compression");
+    }
+
+    void metadataIsPackedIntoOneEntry()
+    {
+        QImage source = Filled(6, 6, Qt::yellow);
+        source.setText(QStringLiteral("Author"), QStringLiteral("Ann Example"));
+        source.setText(QStringLiteral("Comment"), QStringLiteral("two;parts"));
+        const QString src = SavePng(NewFolder(), QStringLiteral("meta.png"), source);
+        const QString bare = SavePng(NewFolder(), QStringLiteral("bare.png"), Filled(6, 6, Qt::yellow));
+
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".kvrec"), PLMCodecTIFF);
+        settings.KeepMd = true;
+        ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QCOMPARE(Recorded(result.tgtFiles.first()).value(QStringLiteral("description")),
+                 QStringLiteral("Author;CommentFIMD: Ann Example;two;parts"));
+
+        // No keys, or metadata not kept: no text on the writer.
+        result = ThreadFunction(JobFor(bare, &settings));
+        QCOMPARE(Recorded(result.tgtFiles.first()).value(QStringLiteral("description")), QString());
+        settings.KeepMd = false;
+        result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(Recorded(result.tgtFiles.first()).value(QStringLiteral("description")), QString());
+
+        // A real PNG target carries the packed entry as one text chunk.
+        settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.KeepMd = true;
+        result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QImageReader reader(result.tgtFiles.first());
+        QCOMPARE(reader.text(QStringLiteral("Author;CommentFIMD")), QStringLiteral("Ann Example;two;parts"));
+    }
+
+    void resolutionStamping()
+    {
+        QImage source = Filled(10, 10, Qt::cyan);
+        source.setDotsPerMeterX(3937);      // 100 DPI
+        source.setDotsPerMeterY(3937);
+        const QString src = SavePng(NewFolder(), QStringLiteral("dpi.png"), source);
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.TgtDPI = 300;
+
+        // A raster source keeps its own resolution unless a target one is asked for.
+        ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(QImage(result.tgtFiles.first()).dotsPerMeterX(), 3937);
+        settings.TgtDPISameSrc = false;
+        result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(QImage(result.tgtFiles.first()).dotsPerMeterX(), 11811);
+        QCOMPARE(QImage(result.tgtFiles.first()).dotsPerMeterY(), 11811);
+
+        // Vector sources always get the target resolution they were rendered at.
+        settings.TgtDPISameSrc = true;
+        settings.TgtDPI = 72;
+        for (PLMImageCodecID vector : {PLMCodecPDF, PLMCodecSVG}) {
+            QImage page = source;
+            const QString path = QDir(settings.TgtFolder).filePath(QStringLiteral("vector%1.png").arg(vector));
+            QCOMPARE(ImageConvert::ConvertPage(page, path, vector, QString(), QString(), settings, nullptr),
+                     ConvertSucceeded);
+            QCOMPARE(QImage(path).dotsPerMeterX(), 2835);
+        }
+    }
+
+    void svgRenderedAtTargetResolution()
+    {
+        const QString folder = NewFolder();
+        const QString src = QDir(folder).filePath(QStringLiteral("shape.svg"));
+        QVERIFY(WriteFile(src, "<svg xmlns='http://www.w3.org/2000/svg' width='50' height='40'>"
+                               "<rect x='0' y='0' width='10' height='10' fill='red'/></svg>"));
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".jpg"), PLMCodecJPEG);
+        settings.TgtDPI = 144;
+        ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QImage image(result.tgtFiles.first());
+        QCOMPARE(image.size(), QSize(100, 80));
+        QCOMPARE(image.dotsPerMeterX(), 5669);
+        // No alpha in JPEG: the uncovered area is white, not black.
+        QVERIFY(image.pixelColor(70, 60).lightness() > 245);
+        QVERIFY(IsMostlyRed(image.pixelColor(5, 5)));
+
+        settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.TgtDPI = 144;
+        result = ThreadFunction(JobFor(src, &settings));
+        image = QImage(result.tgtFiles.first());
+        QCOMPARE(image.size(), QSize(100, 80));
+        QCOMPARE(image.pixelColor(70, 60).alpha(), 0);
+    }
+
+    void pdfRenderedAtTargetResolution()
+    {
+        if (!QImageReader::supportedImageFormats().contains("pdf"))
+            QSKIP("no PDF reader installed");
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("doc.pdf"));
+        {
+            QPdfWriter pdf(src);
+            pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(72, 36), QPageSize::Point), QPageLayout::Portrait,
+                                          QMarginsF()));
+            QPainter painter(&pdf);
+            painter.fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::blue);
+        }
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.TgtDPI = 144;
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        const QImage image(result.tgtFiles.first());
+        QCOMPARE(image.size(), QSize(144, 72));
+        QCOMPARE(image.dotsPerMeterX(), 5669);
+    }
+
+    void iconWithSeveralSizes()
+    {
+        QImage page = Filled(300, 200, QColor(0, 0, 255, 128), QImage::Format_ARGB32);
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".ico"), PLMCodecICO);
+        settings.ICODim = 32 | 4 | 1;
+        const QString path = QDir(settings.TgtFolder).filePath(QStringLiteral("app.ico"));
+        QCOMPARE(ImageConvert::ConvertPage(page, path, PLMCodecPNG, QString(), QString(), settings, nullptr),
+                 ConvertSucceeded);
+        QImageReader reader(path);
+        QCOMPARE(reader.imageCount(), 3);
+        QList<QSize> sizes;
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(reader.jumpToImage(i));
+            const QImage icon = reader.read();
+            sizes << icon.size();
+            QCOMPARE(icon.pixelColor(icon.width() / 2, icon.height() / 2).blue(), 255);
+        }
+        QCOMPARE(sizes, (QList<QSize>{QSize(256, 256), QSize(48, 48), QSize(16, 16)}));
+
+        // No size selected: success, and no file.
+        settings.ICODim = 0;
+        const QString none = QDir(settings.TgtFolder).filePath(QStringLiteral("none.ico"));
+        QCOMPARE(ImageConvert::ConvertPage(page, none, PLMCodecPNG, QString(), QString(), settings, nullptr),
+                 ConvertSucceeded);
+        QVERIFY(!QFileInfo::exists(none));
+
+        // A size that cannot be written stops the icon with nothing written.
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter failing(&buffer, "kvfail");
+        QCOMPARE(ImageConvert::ConvertToICO(page, failing, 32 | 1), ConvertFailed);
+        QCOMPARE(buffer.size(), qint64(0));
+    }
+
+    // A writer that fails halfway, or no writer at all, leaves neither a
+    // partial target nor a damaged existing one.
+    void failedWriteLeavesNoTrace_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("exists");
+        QTest::newRow("fails halfway, overwrite") << QStringLiteral(".kvfail") << 1;
+        QTest::newRow("fails halfway, numbered") << QStringLiteral(".kvfail") << 0;
+        QTest::newRow("no writer, overwrite") << QStringLiteral(".gif") << 1;
+    }
+
+    void failedWriteLeavesNoTrace()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, exists);
+        const QString folder = NewFolder();
+        const QString src = SavePng(folder, QStringLiteral("doc.png"), Filled(64, 64, Qt::magenta));
+        const QString existing = QDir(folder).filePath(QStringLiteral("doc") + format);
+        QVERIFY(WriteFile(existing, "precious bytes"));
+        const QStringList before = FilesIn(folder);
+
+        ConvertSettings settings = SettingsFor(QStringLiteral("Same as source file"), format, PLMCodecBMP);
+        settings.Exists = exists;
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QVERIFY(result.tgtFiles.isEmpty());
+        QCOMPARE(FilesIn(folder), before);
+        QCOMPARE(ReadFile(existing), QByteArray("precious bytes"));
+    }
+
+    void convertingAFileOntoItself()
+    {
+        const QString folder = NewFolder();
+        QImage source = Filled(40, 20, Qt::white);
+        source.setPixelColor(0, 0, Qt::red);
+        const QString src = SavePng(folder, QStringLiteral("self.png"), source);
+        ConvertSettings settings = SettingsFor(QStringLiteral("Same as source file"), QStringLiteral(".png"), PLMCodecPNG);
+        settings.Exists = 1;
+        settings.edited = true;
+        settings.rfr.angle = 90;
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QCOMPARE(result.tgtFiles, QStringList{src});
+        const QImage written(src);
+        QCOMPARE(written.size(), QSize(20, 40));
+        QCOMPARE(written.pixelColor(19, 0), QColor(Qt::red));
+        QCOMPARE(FilesIn(folder), QStringList{QStringLiteral("self.png")});
+    }
+
+    // Check points of the page writer: before the edits, after them, after the options.
+    void pageWriterCancelPoints_data()
+    {
+        QTest::addColumn<bool>("edited");
+        QTest::addColumn<int>("tripAt");
+        QTest::addColumn<int>("state");
+        QTest::newRow("before the edits") << false << 1 << 2;
+        QTest::newRow("after the edits") << false << 2 << 2;
+        QTest::newRow("after the options") << false << 3 << 2;
+        QTest::newRow("not canceled") << false << 4 << 0;
+        // With edits on, the edits poll once more (after the page transform).
+        QTest::newRow("inside the edits") << true << 2 << 2;
+        QTest::newRow("after the options, edited") << true << 4 << 2;
+        QTest::newRow("not canceled, edited") << true << 5 << 0;
+    }
+
+    void pageWriterCancelPoints()
+    {
+        QFETCH(bool, edited);
+        QFETCH(int, tripAt);
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.edited = edited;
+        const QString path = QDir(settings.TgtFolder).filePath(QStringLiteral("page.png"));
+        QImage page = Filled(8, 8, Qt::gray);
+        const TrippingCancelFlag cancel(tripAt);
+        QTEST(int(ImageConvert::ConvertPage(page, path, PLMCodecPNG, QString(), QString(), settings, &cancel)), "state");
+        QFETCH(int, state);
+        QCOMPARE(QFileInfo::exists(path), state == 0);
+        QCOMPARE(FilesIn(settings.TgtFolder).size(), state == 0 ? 1 : 0);
+    }
+
+    void nullPageFails()
+    {
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        QImage page;
+        QCOMPARE(ImageConvert::ConvertPage(page, QDir(settings.TgtFolder).filePath(QStringLiteral("n.png")),
+                                           PLMCodecPNG, QString(), QString(), settings, nullptr),
+                 ConvertFailed);
+        QVERIFY(FilesIn(settings.TgtFolder).isEmpty());
+    }
+
+    void threePageTiff()
+    {
+        const QList<QImage> pages{Filled(30, 20, Qt::red), Filled(31, 20, Qt::green), Filled(32, 20, Qt::blue)};
+        const QString folder = NewFolder();
+        const QString src = QDir(folder).filePath(QStringLiteral("scan.tif"));
+        QVERIFY(WriteFile(src, MakeMultiPageTiff(pages)));
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        const QDir target(settings.TgtFolder);
+        QCOMPARE(result.tgtFiles, (QStringList{target.filePath(QStringLiteral("scan-page1.png")),
+                                               target.filePath(QStringLiteral("scan-page2.png")),
+                                               target.filePath(QStringLiteral("scan-page3.png"))}));
+        // Each target holds its own page, not the first one again.
+        for (int i = 0; i < 3; ++i) {
+            const QImage written(result.tgtFiles.at(i));
+            QCOMPARE(written.size(), pages.at(i).size());
+            QCOMPARE(written.pixel(1, 1), pages.at(i).pixel(1, 1));
+        }
+    }
+
+    void threePageTiffWithBrokenSecondPage()
+    {
+        const QList<QImage> pages{Filled(30, 20, Qt::red), Filled(31, 20, Qt::green), Filled(32, 20, Qt::blue)};
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("scan.tif"));
+        QVERIFY(WriteFile(src, MakeMultiPageTiff(pages, 1)));
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QCOMPARE(result.tgtFiles, QStringList{QDir(settings.TgtFolder).filePath(QStringLiteral("scan-page1.png"))});
+        QCOMPARE(FilesIn(settings.TgtFolder), QStringList{QStringLiteral("scan-page1.png")});
+    }
+
+    void multiPageWriteFailureStops()
+    {
+        const QList<QImage> pages{Filled(8, 8, Qt::red), Filled(8, 8, Qt::green), Filled(8, 8, Qt::blue)};
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("scan.tif"));
+        QVERIFY(WriteFile(src, MakeMultiPageTiff(pages)));
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.Exists = 1;
+        // A folder where page 2 should go makes its write fail.
+        QVERIFY(QDir(settings.TgtFolder).mkdir(QStringLiteral("scan-page2.png")));
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QCOMPARE(result.tgtFiles.size(), 1);
+        QVERIFY(!QFileInfo::exists(QDir(settings.TgtFolder).filePath(QStringLiteral("scan-page3.png"))));
+    }
+
+    // Per page: one check before writing, three inside the page writer.
+    void multiPageCancelBetweenPages()
+    {
+        const QList<QImage> pages{Filled(8, 8, Qt::red), Filled(8, 8, Qt::green), Filled(8, 8, Qt::blue)};
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("scan.tif"));
+        QVERIFY(WriteFile(src, MakeMultiPageTiff(pages)));
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const TrippingCancelFlag cancel(5);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings, &cancel));
+        QCOMPARE(result.state, ConvertCanceled);
+        QCOMPARE(result.tgtFiles, QStringList{QDir(settings.TgtFolder).filePath(QStringLiteral("scan-page1.png"))});
+        QCOMPARE(FilesIn(settings.TgtFolder).size(), 1);
+        QCOMPARE(cancel.Polls(), 5);
+    }
+
+    void unreadableSourceFails()
+    {
+        const QString folder = NewFolder();
+        const QString src = QDir(folder).filePath(QStringLiteral("broken.png"));
+        QVERIFY(WriteFile(src, "not an image at all"));
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QVERIFY(FilesIn(settings.TgtFolder).isEmpty());
+        ImageConvertData noSettings = JobFor(src, nullptr);
+        QCOMPARE(ThreadFunction(noSettings).state, ConvertFailed);
+    }
+
+    void thumbnailJpegsAreCopiedByteForByte()
+    {
+        QImage first = Filled(40, 30, Qt::red);
+        first.setText(QStringLiteral("Description"), QStringLiteral("own metadata"));
+        const QByteArray jpeg1 = EncodeImage(first, "JPEG", 35);
+        const QByteArray jpeg2 = EncodeImage(Filled(20, 10, Qt::blue), "JPEG", 90);
+        const QString folder = NewFolder();
+        const QString several = QDir(folder).filePath(QStringLiteral("thumbs.ithmb"));
+        const QString single = QDir(folder).filePath(QStringLiteral("one.ithmb"));
+        QVERIFY(WriteFile(several, MakeFakeThumbnailFile({jpeg1, jpeg2}, true)));
+        QVERIFY(WriteFile(single, MakeFakeThumbnailFile({jpeg2}, true)));
+
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".jpg"), PLMCodecJPEG);
+        settings.KeepMd = true;
+        settings.edited = true;             // no edit applies to copied pictures
+        settings.rfr.angle = 90;
+        ItemConvertResult result = ThreadFunction(JobFor(several, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QCOMPARE(result.tgtFiles.size(), 2);
+        QVERIFY(result.tgtFiles.at(0).endsWith(QStringLiteral("/thumbs-page1.jpg")));
+        QCOMPARE(ReadFile(result.tgtFiles.at(0)), jpeg1);
+        QCOMPARE(ReadFile(result.tgtFiles.at(1)), jpeg2);
+
+        result = ThreadFunction(JobFor(single, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QVERIFY(result.tgtFiles.first().endsWith(QStringLiteral("/one.jpg")));
+        QCOMPARE(ReadFile(result.tgtFiles.first()), jpeg2);
+
+        // Overwrite replaces the existing target whole; numbering keeps it.
+        settings.Exists = 1;
+        QVERIFY(WriteFile(result.tgtFiles.first(), "an older and rather longer file than the picture"));
+        result = ThreadFunction(JobFor(single, &settings));
+        QCOMPARE(ReadFile(result.tgtFiles.first()), jpeg2);
+        settings.Exists = 0;
+        result = ThreadFunction(JobFor(single, &settings));
+        QVERIFY(result.tgtFiles.first().endsWith(QStringLiteral("/one-1.jpg")));
+
+        // Canceled after the first picture: it stays and is listed.
+        const TrippingCancelFlag cancel(1);
+        result = ThreadFunction(JobFor(several, &settings, &cancel));
+        QCOMPARE(result.state, ConvertCanceled);
+        QCOMPARE(result.tgtFiles.size(), 1);
+    }
+
+    void thumbnailsOtherwiseDecoded_data()
+    {
+        QTest::addColumn<bool>("embedded");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("keepMd");
+        QTest::newRow("jpeg without metadata") << true << QStringLiteral(".jpg") << false;
+        QTest::newRow("png target") << true << QStringLiteral(".png") << true;
+        QTest::newRow("decoded frames") << false << QStringLiteral(".jpg") << true;
+    }
+
+    void thumbnailsOtherwiseDecoded()
+    {
+        QFETCH(bool, embedded);
+        QFETCH(QString, format);
+        QFETCH(bool, keepMd);
+        const QByteArray jpeg = EncodeImage(Filled(40, 30, Qt::red), "JPEG", 20);
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("thumb.ithmb"));
+        QVERIFY(WriteFile(src, MakeFakeThumbnailFile({jpeg}, embedded)));
+        ConvertSettings settings =
+            SettingsFor(NewFolder(), format, format == QStringLiteral(".png") ? PLMCodecPNG : PLMCodecJPEG);
+        settings.KeepMd = keepMd;
+        settings.JPEGCmpsnQuality = 95;
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        QVERIFY(ReadFile(result.tgtFiles.first()) != jpeg);
+        const QImage written(result.tgtFiles.first());
+        QCOMPARE(written.size(), QSize(40, 30));
+        QVERIFY(IsMostlyRed(written.pixelColor(20, 15)));
+    }
+
+    void corruptThumbnailSpanFails()
+    {
+        const QByteArray jpeg = EncodeImage(Filled(40, 30, Qt::red), "JPEG");
+        QByteArray file = MakeFakeThumbnailFile({jpeg}, true);
+        file.chop(10);      // the picture now reaches past the end
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("cut.ithmb"));
+        QVERIFY(WriteFile(src, file));
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".jpg"), PLMCodecJPEG);
+        settings.KeepMd = true;
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QVERIFY(FilesIn(settings.TgtFolder).isEmpty());
+    }
+
+private:
+    static bool IsMostlyRed(const QColor& c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; }
+};
+
+KORVANE_TEST_MAIN(ImageConvertTest)
+#include "tst_imageconvert.moc"
