@@ -203,6 +203,7 @@ void MainWindow::CreateSrcList()
 {
     pSrcTreeView = new QTreeView;
     pSrcTreeView->setRootIsDecorated(false);
+    pSrcTreeView->setUniformRowHeights(true);   // one line a row; keeps long lists fast
     pSrcTreeView->setSortingEnabled(true);
     pSrcTreeView->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     pSrcTreeView->setSelectionMode(QAbstractItemView::ExtendedSelection);

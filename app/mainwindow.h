@@ -99,6 +99,9 @@ private:
     PLMImageCodecID CurrentTgtCodec() const;
 
     // Source and target lists.
+    static QString SizeText(qint64 bytes);
+    int SrcRowOf(const QString& path) const;
+    QList<int> SelectedSrcRows() const;
     void AddSrcFile(const QString& path);
     void FinishAddingSrc(int previousCount);
     QStandardItem* SrcIndexItem(int index) const;
@@ -106,6 +109,7 @@ private:
     const QString& GetSrcFmtFilter();
     void UpdateStatusBar();
     void UpdateActions();
+    void MarkSrcRow(int row, const QString& outcome, const QString& icon);
     void UpdateTgtList();
     void AddTgtFile(const QString& path, int index);
     void ShowConvertResults();

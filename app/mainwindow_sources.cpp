@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QMimeData>
+#include <QSet>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -22,6 +23,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -30,14 +32,6 @@ const int kIndexColumn = 5;
 QString DefaultSourceFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-}
-
-QString SizeText(qint64 bytes)
-{
-    double mb = double(bytes) * 9.5367431640625e-07;
-    if (mb < 0.1)
-        mb = 0.1;
-    return QCoreApplication::translate("MainWindow", "%1 MB").arg(QLocale().toString(mb, 'f', 1));
 }
 
 // Merges sorted row numbers into whole-row ranges.
@@ -58,6 +52,21 @@ QItemSelection RowSelection(QStandardItemModel* model, QList<int> rows)
 }
 
 } // namespace
+
+QString MainWindow::SizeText(qint64 bytes)
+{
+    double mb = double(bytes) * 9.5367431640625e-07;
+    if (mb < 0.1)
+        mb = 0.1;
+    return tr("%1 MB").arg(QLocale().toString(mb, 'f', 1));
+}
+
+// Current model row of a listed source, whatever sorting did to the rows.
+int MainWindow::SrcRowOf(const QString& path) const
+{
+    const QStandardItem* item = SrcIndexItem(hSrcFileIndex.value(path, -1));
+    return item ? item->row() : -1;
+}
 
 const QString& MainWindow::GetSrcFmtFilter()
 {
@@ -206,20 +215,21 @@ void MainWindow::RemoveSrc()
     setUpdatesEnabled(false);
     bRemovingSrc = true;
 
-    QList<int> selectedRows;
-    for (const QModelIndex& index : pSrcSelModel->selectedRows(0))
-        selectedRows << index.row();
+    QList<int> selectedRows = SelectedSrcRows();
     std::sort(selectedRows.begin(), selectedRows.end());
+    // The rows are known; an empty selection makes the removals below cheap.
+    pSrcSelModel->clearSelection();
 
     // Renumber the hidden index column in one pass and drop the removed paths.
     QStringList keptFiles;
     QList<QStandardItem*> keptItems;
     keptFiles.reserve(SourceFileList.size());
     keptItems.reserve(SourceFileList.size());
+    QSet<QString> removedFiles;
     for (int i = 0; i < SourceFileList.size(); ++i) {
         QStandardItem* item = lSrcIndexItems.at(i);
         if (std::binary_search(selectedRows.cbegin(), selectedRows.cend(), item->row())) {
-            lSelSrcFiles.removeOne(SourceFileList.at(i));
+            removedFiles.insert(SourceFileList.at(i));
             item->setData(-1, Qt::UserRole);
             continue;
         }
@@ -230,6 +240,12 @@ void MainWindow::RemoveSrc()
     }
     SourceFileList = keptFiles;
     lSrcIndexItems = keptItems;
+    QStringList keptSelection;
+    for (const QString& path : qAsConst(lSelSrcFiles)) {
+        if (!removedFiles.contains(path))
+            keptSelection << path;
+    }
+    lSelSrcFiles = keptSelection;
     hSrcFileIndex.clear();
     for (int i = 0; i < SourceFileList.size(); ++i)
         hSrcFileIndex.insert(SourceFileList.at(i), i);
@@ -249,6 +265,27 @@ void MainWindow::RemoveSrc()
     setUpdatesEnabled(true);
 }
 
+// The fully selected rows, in selection order. Same answer as
+// selectedRows(0), without its cost per row that grows with the number of
+// selection ranges (a scattered selection of thousands of rows).
+QList<int> MainWindow::SelectedSrcRows() const
+{
+    QList<int> rows;
+    const int rowCount = pSrcModel->rowCount();
+    const int lastColumn = pSrcModel->columnCount() - 1;
+    std::vector<char> seen(size_t(rowCount), 0);
+    for (const QItemSelectionRange& range : pSrcSelModel->selection()) {
+        const bool wholeRows = range.left() == 0 && range.right() == lastColumn;
+        for (int row = range.top(); row <= range.bottom() && row < rowCount; ++row) {
+            if (seen[size_t(row)] || (!wholeRows && !pSrcSelModel->isRowSelected(row, QModelIndex())))
+                continue;
+            seen[size_t(row)] = 1;
+            rows << row;
+        }
+    }
+    return rows;
+}
+
 void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&)
 {
     qDebug() << "MainWindow::SrcSelChanged";
@@ -260,13 +297,13 @@ void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&)
     lSelSrcRows.clear();
     bVectorSrcSel = false;
     if (pSrcSelModel->hasSelection()) {
-        for (const QModelIndex& index : pSrcSelModel->selectedRows(0)) {
-            const int i = pSrcModel->index(index.row(), kIndexColumn).data(Qt::UserRole).toInt();
+        for (const int row : SelectedSrcRows()) {
+            const int i = pSrcModel->index(row, kIndexColumn).data(Qt::UserRole).toInt();
             if (i < 0 || i >= SourceFileList.size())
                 continue;
             const QString& path = SourceFileList.at(i);
             lSelSrcFiles << path;
-            lSelSrcRows << index.row();
+            lSelSrcRows << row;
             if (!bVectorSrcSel) {
                 const QString suffix = QFileInfo(path).suffix();
                 bVectorSrcSel = suffix.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0

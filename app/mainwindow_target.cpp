@@ -1,10 +1,23 @@
 // Target panel: folder, format, exists policy, resolution and metadata.
 #include "mainwindow.h"
 
+#include "batchrunner.h"
+#include "convertdlgs.h"
 #include "imagecodecdlg.h"
 #include "imagecodecvetoer.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QToolTip>
+#include <QTreeView>
+#include <QUrl>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
@@ -177,14 +190,6 @@ void MainWindow::UpdateOpenTgtBtn(QString sTgtFolder)
     pOpenTargetAct->setEnabled(enable);
 }
 
-void MainWindow::BrowseTgtFolder() { qDebug() << "MainWindow::BrowseTgtFolder"; }
-void MainWindow::Convert() { qDebug() << "MainWindow::Convert"; }
-void MainWindow::ConvertResultReadyAt(int) { qDebug() << "MainWindow::convertResultReadyAt"; }
-void MainWindow::ConvertCanceled() { qDebug() << "MainWindow::ConvertCanceled"; }
-void MainWindow::OpenTarget() { qDebug() << "MainWindow::OpenTarget"; }
-void MainWindow::UpdateTgtList() {}
-void MainWindow::AddTgtFile(const QString&, int) {}
-void MainWindow::ShowConvertResults() {}
 
 void MainWindow::TgtFmtSettingsClicked()
 {
@@ -213,4 +218,173 @@ void MainWindow::TgtFmtSettingsClicked()
         return;
     }
     dialog->exec();
+}
+
+void MainWindow::BrowseTgtFolder()
+{
+    qDebug() << "MainWindow::BrowseTgtFolder";
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    QString start = pTgtFoldersCmB->currentText();
+    if (start == SameAsSource())
+        start = lSelSrcFiles.size() == 1 ? QFileInfo(lSelSrcFiles.first()).absolutePath() : pictures;
+    if (!QDir(start).exists())
+        start = pictures;
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Set Target Folder"), start, QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return;
+    int index = pTgtFoldersCmB->findText(folder, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0) {
+        pTgtFoldersCmB->addItem(folder);
+        index = pTgtFoldersCmB->count() - 1;
+    }
+    pTgtFoldersCmB->setCurrentIndex(index);
+}
+
+void MainWindow::OpenTarget()
+{
+    qDebug() << "MainWindow::OpenTarget";
+    QString folder = pTgtFoldersCmB->currentText();
+    if (folder == SameAsSource() && lSelSrcFiles.size() == 1)
+        folder = QFileInfo(lSelSrcFiles.first()).absolutePath();
+    if (!folder.isEmpty() && QDir(folder).exists()) {
+        // A local-file URL: "#", "?" or "%" in a folder name are not URL syntax.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        return;
+    }
+    QMessageBox::warning(this, tr("Korvane Image Converter"), tr("Invalid target folder: \"%1\".").arg(folder),
+                         QMessageBox::Ok);
+}
+
+void MainWindow::Convert()
+{
+    qDebug() << "MainWindow::Convert";
+    if (lSelSrcFiles.isEmpty())
+        return;
+
+    const QString folder = pTgtFoldersCmB->currentText();
+    if (folder != SameAsSource() && (folder.isEmpty() || !QDir(folder).exists())) {
+        QToolTip::showText(pTgtFoldersCmB->mapToGlobal(QPoint(0, 0)), QStringLiteral("Invalid targt folder!"), pTgtFoldersCmB);
+        return;
+    }
+    if (pTgtDPICmB->isEnabled()) {
+        const int dpi = pTgtDPICmB->currentText().toInt();
+        if (dpi < kMinDPI || dpi > kMaxDPI) {
+            QToolTip::showText(pTgtDPICmB->mapToGlobal(QPoint(0, 0)),
+                               QStringLiteral("DPI should be between %1 and %2").arg(kMinDPI).arg(kMaxDPI), pTgtDPICmB);
+            return;
+        }
+    }
+
+    TgtFileList.clear();
+    SaveTgtFolders();
+    SaveTgtDPIs();
+    UpdateConvertSettings();
+    convertSettings.Save();
+
+    ConvertBatchRunner batch(lSelSrcFiles.size());
+    connect(batch.Dialog(), SIGNAL(canceled()), this, SLOT(ConvertCanceled()));
+    lConvertData.clear();
+    for (int i = 0; i < lSelSrcFiles.size(); ++i) {
+        ImageConvertData job;
+        job.srcFile = lSelSrcFiles.at(i);
+        job.settings = &convertSettings;
+        job.srcRow = lSelSrcRows.value(i, -1);
+        job.state = ::ConvertCanceled;
+        lConvertData << job;
+    }
+    aConvertCounts[0] = lConvertData.size();
+    aConvertCounts[1] = aConvertCounts[2] = aConvertCounts[3] = 0;
+    batch.Start(lConvertData, convertWatcher);
+    batch.Exec();
+
+    UpdateTgtList();
+    QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
+    if (settings.value(QStringLiteral("Settings/ReportCResults"), true).toBool())
+        ShowConvertResults();
+}
+
+void MainWindow::ConvertResultReadyAt(int iCurSelSrcIndex)
+{
+    qDebug() << "MainWindow::convertResultReadyAt";
+    if (iCurSelSrcIndex < 0 || iCurSelSrcIndex >= lConvertData.size())
+        return;
+    ImageConvertData& job = lConvertData[iCurSelSrcIndex];
+    const ItemConvertResult result = convertWatcher.resultAt(iCurSelSrcIndex);
+    job.state = result.state;
+    // The list may have been sorted since the job was made: follow the source
+    // to the row that holds it now instead of trusting the recorded number.
+    const int row = SrcRowOf(job.srcFile);
+    if (result.state == ConvertSucceeded) {
+        ++aConvertCounts[1];
+        TgtFileList << result.tgtFiles;
+        MarkSrcRow(row, QStringLiteral("Succeeded"), QStringLiteral(":IMG_SUCCEEDED"));
+    } else if (result.state == ConvertFailed) {
+        ++aConvertCounts[2];
+        MarkSrcRow(row, QStringLiteral("Failed"), QStringLiteral(":IMG_FAILED"));
+    }
+}
+
+void MainWindow::ConvertCanceled()
+{
+    qDebug() << "MainWindow::ConvertCanceled";
+    setUpdatesEnabled(false);
+    for (const ImageConvertData& job : qAsConst(lConvertData)) {
+        if (job.state != ::ConvertCanceled)
+            continue;
+        ++aConvertCounts[3];
+        MarkSrcRow(SrcRowOf(job.srcFile), QStringLiteral("Canceled"), QStringLiteral(":IMG_CANCELLED"));
+    }
+    setUpdatesEnabled(true);
+}
+
+void MainWindow::MarkSrcRow(int row, const QString& outcome, const QString& icon)
+{
+    if (row < 0 || row >= pSrcModel->rowCount())
+        return;
+    pSrcModel->item(row, 4)->setText(outcome);
+    pSrcModel->item(row, 0)->setIcon(QIcon(icon));
+}
+
+void MainWindow::UpdateTgtList()
+{
+    setUpdatesEnabled(false);
+    pTgtSelModel->clearSelection();
+    pTgtModel->removeRows(0, pTgtModel->rowCount());
+    for (int i = 0; i < TgtFileList.size(); ++i) {
+        if (QFile::exists(TgtFileList.at(i)))
+            AddTgtFile(TgtFileList.at(i), i);
+    }
+    const QHeaderView* header = pTgtTreeView->header();
+    pTgtModel->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    if (pTgtModel->rowCount() > 0)
+        pTgtSelModel->select(pTgtModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    setUpdatesEnabled(true);
+}
+
+void MainWindow::AddTgtFile(const QString& path, int index)
+{
+    const QFileInfo info(path);
+    QList<QStandardItem*> items;
+    items << new QStandardItem(info.baseName());
+    items << new QStandardItem(info.suffix().toUpper());
+    items << new QStandardItem(SizeText(info.size()));
+    items << new QStandardItem(info.absolutePath());
+    QStandardItem* indexItem = new QStandardItem;
+    indexItem->setData(index, Qt::UserRole);
+    items << indexItem;
+    items.at(1)->setTextAlignment(Qt::AlignCenter);
+    items.at(2)->setTextAlignment(Qt::AlignCenter);
+    for (QStandardItem* item : qAsConst(items))
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    pTgtModel->appendRow(items);
+}
+
+void MainWindow::ShowConvertResults()
+{
+    QString folder = convertSettings.TgtFolder;
+    if (folder == SameAsSource() && !TgtFileList.isEmpty())
+        folder = QFileInfo(TgtFileList.first()).absolutePath();
+    ConvertResultsDlg dialog(aConvertCounts, folder, this);
+    dialog.exec();
+    aConvertCounts[0] = aConvertCounts[1] = aConvertCounts[2] = aConvertCounts[3] = 0;
 }
