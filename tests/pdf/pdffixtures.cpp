@@ -9,7 +9,10 @@
 #include <QPdfWriter>
 #include <QPluginLoader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
 
 namespace PdfFixtures {
 
@@ -187,13 +190,33 @@ int PackedLayout(int pageSize, int orientation, int alignment)
     return ((((alignment << 4) | (orientation & 15)) << 8 | (pageSize & 255)) << 16) | 1;
 }
 
-bool HaveTools()
+QImage Picture(int width, int height, int dpi)
 {
-    for (const char* tool : {"pdfinfo", "pdfimages", "pdftoppm"}) {
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-            return false;
-    }
-    return true;
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    for (int y = 0; y < height; ++y)
+        for (int x = width / 2; x < width; ++x)
+            image.setPixel(x, y, qRgb(0, 0, 255));
+    const int dpm = qRound(dpi * 1000 / 25.4);
+    image.setDotsPerMeterX(dpm);
+    image.setDotsPerMeterY(dpm);
+    return image;
+}
+
+namespace {
+
+// Edges within the antialiased pixel.
+bool Near(const QRect& actual, const QRectF& expected)
+{
+    return qAbs(actual.left() - expected.left()) <= 1 && qAbs(actual.top() - expected.top()) <= 1
+        && qAbs(actual.right() + 1 - expected.right()) <= 1 && qAbs(actual.bottom() + 1 - expected.bottom()) <= 1;
+}
+
+// Resampling a shrunk picture may be off by a step or two per channel.
+bool SameColour(QRgb actual, QRgb expected)
+{
+    return qAbs(qRed(actual) - qRed(expected)) <= 2 && qAbs(qGreen(actual) - qGreen(expected)) <= 2
+        && qAbs(qBlue(actual) - qBlue(expected)) <= 2;
 }
 
 QByteArray RunTool(const QString& program, const QStringList& arguments)
@@ -203,6 +226,51 @@ QByteArray RunTool(const QString& program, const QStringList& arguments)
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return QByteArray();
     return process.readAllStandardOutput();
+}
+
+} // namespace
+
+void CheckPage(const QImage& page, const QRectF& where)
+{
+    const QRect ink = InkBox(page);
+    QVERIFY2(Near(ink, where), qPrintable(QString("ink at %1,%2 %3x%4").arg(ink.x()).arg(ink.y())
+                                              .arg(ink.width()).arg(ink.height())));
+    const int y = qRound(where.center().y());
+    QVERIFY(SameColour(page.pixel(qRound(where.left() + where.width() / 4), y), qRgb(255, 0, 0)));
+    QVERIFY(SameColour(page.pixel(qRound(where.right() - where.width() / 4), y), qRgb(0, 0, 255)));
+}
+
+bool HaveTools()
+{
+    for (const char* tool : {"pdfinfo", "pdfimages", "pdftoppm"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+void CheckWithTools(const QString& path, const QSize& imageSize, const QSize& page, const QRectF& where)
+{
+    const QString info = RunTool("pdfinfo", {path});
+    QVERIFY2(info.contains(QRegularExpression(QString("Page size:\\s+%1 x %2 pts").arg(page.width()).arg(page.height()))),
+             qPrintable(info));
+    QVERIFY(info.contains(QRegularExpression("Pages:\\s+1\\n")));
+
+    // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+    const QStringList rows = QString(RunTool("pdfimages", {"-list", path})).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 3);
+    const QStringList row = rows.at(2).simplified().split(' ');
+    QCOMPARE(row.mid(2, 7), QStringList({"image", QString::number(imageSize.width()),
+                                         QString::number(imageSize.height()), "rgb", "3", "8", "image"}));
+    const double ppi = imageSize.width() * 72.0 / where.width();
+    QVERIFY2(qAbs(row.at(12).toDouble() - ppi) <= 1, qPrintable(rows.at(2)));
+
+    QTemporaryDir dir;
+    const QString png = dir.path() + "/page";
+    RunTool("pdftoppm", {"-r", "72", "-png", "-singlefile", path, png});
+    const QImage rendered(png + ".png");
+    QCOMPARE(rendered.size(), page);
+    CheckPage(rendered.convertToFormat(QImage::Format_RGB32), where);
 }
 
 } // namespace PdfFixtures

@@ -57,10 +57,19 @@ QImageIOPlugin* Plugin();
 // arithmetic as the conversion engine's page writer.
 int PackedLayout(int pageSize, int orientation, int alignment);
 
+// A picture whose left half is red and right half blue, at dpi.
+QImage Picture(int width, int height, int dpi);
+
+// Checks (with QTest) that page shows Picture() inside where (pixels), on white.
+void CheckPage(const QImage& page, const QRectF& where);
+
 // True when the poppler command-line tools are on the PATH.
 bool HaveTools();
-// Runs a tool, answers its standard output (empty on failure).
-QByteArray RunTool(const QString& program, const QStringList& arguments);
+
+// Checks (with QTest) a one-page PDF file the way the poppler tools see it:
+// the page size in points, one losslessly embedded RGB image of imageSize
+// pixels, and, rendered at 72 DPI, the picture at where (points).
+void CheckWithTools(const QString& path, const QSize& imageSize, const QSize& page, const QRectF& where);
 
 } // namespace PdfFixtures
 
