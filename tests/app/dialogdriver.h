@@ -1,11 +1,14 @@
-// Answers the modal dialogs a widget test provokes.
+// Answers the modal dialogs a widget test provokes, and drops files.
 #ifndef KORVANE_TESTS_DIALOGDRIVER_H
 #define KORVANE_TESTS_DIALOGDRIVER_H
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QTimer>
 #include <QtTest>
 
@@ -64,6 +67,23 @@ inline void ChooseFolder(const QString& folder)
         TypeFileName(dialog, folder);
         QMetaObject::invokeMethod(dialog, "accept");
     });
+}
+
+// Drops local files on a widget as a file manager would; answers whether the
+// drop was accepted.
+inline bool DropFiles(QWidget* target, const QStringList& files)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    event.ignore();
+    // Straight to the widget's event(): the application only routes drops
+    // that come from a real drag.
+    static_cast<QObject*>(target)->event(&event);
+    return event.isAccepted();
 }
 
 } // namespace KorvaneTest

@@ -229,7 +229,7 @@ private slots:
         MainWindow window;
         window.show();
         addFiles(window, {a});
-        drop(window, {b});
+        KorvaneTest::DropFiles(&window, {b});
         window.pTgtFoldersCmB->setCurrentIndex(0);
         window.pTgtFmtCmB->setCurrentIndex(window.pTgtFmtCmB->findText("PNG (.png)"));
         QString* results = expectResults();
@@ -293,17 +293,6 @@ private slots:
         QCOMPARE(window.pTgtFoldersCmB->currentText(), folder);
     }
 
-private:
-    static void drop(MainWindow& window, const QStringList& files)
-    {
-        QMimeData data;
-        QList<QUrl> urls;
-        for (const QString& file : files)
-            urls << QUrl::fromLocalFile(file);
-        data.setUrls(urls);
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        window.dropEvent(&event);
-    }
 };
 
 KORVANE_TEST_MAIN(MainWindowTest)

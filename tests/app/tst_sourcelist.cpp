@@ -49,20 +49,6 @@ class MainWindowTest : public QObject
         return paths;
     }
 
-    static void drop(MainWindow& window, const QStringList& files, bool* accepted = nullptr)
-    {
-        QMimeData data;
-        QList<QUrl> urls;
-        for (const QString& file : files)
-            urls << QUrl::fromLocalFile(file);
-        data.setUrls(urls);
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        event.ignore();
-        window.dropEvent(&event);
-        if (accepted)
-            *accepted = event.isAccepted();
-    }
-
     static void addFiles(MainWindow& window, const QStringList& files)
     {
         KorvaneTest::ChooseFiles(files);
@@ -158,18 +144,15 @@ private slots:
         const QString text = makeFile("drop/d.txt");
         MainWindow window;
         addFiles(window, {a});
-        bool accepted = false;
-        drop(window, {b, text, dir.path() + "/drop/missing.png"}, &accepted);
-        QVERIFY(accepted);
+        QVERIFY(KorvaneTest::DropFiles(&window, {b, text, dir.path() + "/drop/missing.png"}));
         QCOMPARE(window.SourceFileList, QStringList({a, b}));
         QCOMPARE(selectedPaths(window), QStringList({a, b}));
 
-        drop(window, {text}, &accepted);
-        QVERIFY(!accepted);
+        QVERIFY(!KorvaneTest::DropFiles(&window, {text}));
 
         // A duplicate drop selects the row it already has; nothing is added.
         window.pSrcSelModel->clearSelection();
-        drop(window, {a, c});
+        KorvaneTest::DropFiles(&window, {a, c});
         QCOMPARE(window.SourceFileList, QStringList({a, b, c}));
         QCOMPARE(window.pSrcModel->rowCount(), 3);
         QCOMPARE(selectedPaths(window), QStringList({a, c}));
@@ -201,7 +184,7 @@ private slots:
         QVERIFY(!window.pRemoveAct->isEnabled());
 
         // The removed path can be added again, and lands once.
-        drop(window, {second, third});
+        KorvaneTest::DropFiles(&window, {second, third});
         QCOMPARE(window.SourceFileList, QStringList({first, third, second}));
         QCOMPARE(window.pSrcModel->rowCount(), 3);
     }
@@ -250,7 +233,7 @@ private slots:
         addFiles(window, {png});
         QVERIFY(window.pTgtDPICB->isEnabled());
         QVERIFY(!window.pTgtDPICmB->isEnabled());
-        drop(window, {pdf});
+        KorvaneTest::DropFiles(&window, {pdf});
         QVERIFY(window.bVectorSrcSel);
         QVERIFY(!window.pTgtDPICB->isEnabled());
         QVERIFY(window.pTgtDPICmB->isEnabled());
