@@ -11,16 +11,24 @@
 #include <QDataStream>
 #include <QFile>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QList>
 
 #include <atomic>
 
-// Puts the folder of the tests' own image formats (kvfail, kvrec, kvgate and
-// the stand-in ithmb reader) first. Call before the first image is read or
+// The engine is tested against formats whose behaviour is known: the tests'
+// own formats (kvfail, kvrec, kvgate and the stand-in ithmb reader) first,
+// then Qt's own plugins, and the program's folder last, where its plugins only
+// serve the formats Qt has no plugin for (PDF, for one). The program's format
+// plugins have their own tests. Call before the first image is read or
 // written: the plugin list is fixed after that.
 inline void UseTestImageFormats()
 {
-    QCoreApplication::addLibraryPath(QStringLiteral(KORVANE_TEST_PLUGIN_DIR));
+    QStringList paths{QStringLiteral(KORVANE_TEST_PLUGIN_DIR), QLibraryInfo::location(QLibraryInfo::PluginsPath)};
+    for (const QString& path : QCoreApplication::libraryPaths())
+        if (!paths.contains(path))
+            paths << path;
+    QCoreApplication::setLibraryPaths(paths);
 }
 
 // A cancel flag that reports canceled from its tripAt-th poll on (1-based).
