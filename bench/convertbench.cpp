@@ -3,7 +3,8 @@
 // global pool) and, when ImageMagick is installed, with its convert program
 // for the same files and settings, and prints the figures.
 //
-//   convertbench [--photos N] [--pngs N] [--tiffs N] [--no-imagemagick] [--keep DIR]
+//   convertbench [--photos N] [--pngs N] [--tiffs N] [--qt-plugins] [--no-imagemagick] [--keep DIR]
+#include "gen/plugins.h"
 #include "imageconvertthread.h"
 #include "startup.h"
 #include "tst_multipagetiff.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QProcess>
 #include <QRadialGradient>
@@ -348,16 +350,30 @@ int Arg(const QStringList& args, const QString& name, int fallback)
 
 int main(int argc, char** argv)
 {
+    qInstallMessageHandler(DiscardMessageHandler);
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const bool qtPlugins = args.contains(QStringLiteral("--qt-plugins"));
+
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/convertbench-XXXXXX"));
     // Never the user's settings store: the format plugins read their switches.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.path() + QStringLiteral("/config")));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    PrependProgramPluginFolder();
+    // The format plugins as the program has them: switches on, its own folder
+    // first. With --qt-plugins Qt's own plugins come first instead, and the
+    // program's only serve the formats Qt has no plugin for.
+    PLMInitPlugins();
+    const QString programPlugins = qtPlugins ? ProgramPluginFolder() : PrependProgramPluginFolder();
     QGuiApplication app(argc, argv);
-    qInstallMessageHandler(DiscardMessageHandler);
+    if (qtPlugins) {
+        QStringList paths{QLibraryInfo::location(QLibraryInfo::PluginsPath)};
+        if (!programPlugins.isEmpty())
+            paths << programPlugins;
+        QCoreApplication::setLibraryPaths(paths);
+    }
 
-    const QStringList args = app.arguments();
     const int photos = Arg(args, QStringLiteral("--photos"), 8);
     const int pngs = Arg(args, QStringLiteral("--pngs"), 4);
     const int tiffs = Arg(args, QStringLiteral("--tiffs"), 3);
@@ -372,6 +388,8 @@ int main(int argc, char** argv)
 
     std::printf("convertbench: %d photos 4000x3000 JPEG, %d PNGs 3000x2000 with alpha, %d TIFFs of 3 pages 2000x1500\n",
                 photos, pngs, tiffs);
+    std::printf("format plugins: %s\n", qtPlugins ? "Qt's own first (--qt-plugins)"
+                                                   : "the program's (its folder first, switches on)");
     std::printf("pool threads: %d; ImageMagick: %s\n", threads,
                 magick.isEmpty() ? "not used" : qPrintable(magick + QStringLiteral(" (same parallelism, one thread each)")));
     QElapsedTimer timer;
