@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-dejavu-core
   libpoppler-qt5-dev poppler-utils
   libfreeimage-dev libjxr-dev libjxr-tools libexiv2-dev
+  imagemagick webp libopenjp2-tools icoutils libimage-exiftool-perl netpbm
   xvfb xauth
 )
 

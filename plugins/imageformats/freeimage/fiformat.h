@@ -1,0 +1,49 @@
+// The formats the plugin claims, and how a file's content is recognised.
+#ifndef KORVANE_FI_FORMAT_H
+#define KORVANE_FI_FORMAT_H
+
+#include <FreeImage.h>
+
+#include <QByteArray>
+#include <QList>
+
+class QIODevice;
+
+namespace FiFormat {
+
+// FreeImage's ids end well below this; it stands for JPEG XR through libjxr,
+// which Debian's FreeImage cannot read or write.
+const FREE_IMAGE_FORMAT FifJpegXr = FREE_IMAGE_FORMAT(1000);
+
+// Every key of the plugin's metadata, in the order of korvanefi.json.
+QList<QByteArray> Keys();
+
+// Whether the plugin reads or writes files of this key (lower case).
+bool CanReadKey(const QByteArray& key);
+bool CanWriteKey(const QByteArray& key);
+
+// The format a key names (FIF_UNKNOWN for keys the plugin does not claim).
+FREE_IMAGE_FORMAT FromKey(const QByteArray& key);
+
+// The format recognised from the first bytes of a file by its signature, or
+// FIF_UNKNOWN. Only signatures that cannot be mistaken for something else
+// are recognised; formats without one are found by their key.
+FREE_IMAGE_FORMAT Sniff(const QByteArray& head);
+FREE_IMAGE_FORMAT Sniff(QIODevice* device);
+
+// The format a file is decoded as: its signature, and failing that its key.
+// Camera raw keys keep their format over a TIFF signature, since most raw
+// files are TIFF structures; "pic" is PICT only with a PICT signature. head
+// should hold the first HeadSize bytes.
+const int HeadSize = 1024;
+FREE_IMAGE_FORMAT Resolve(const QByteArray& head, const QByteArray& key);
+
+// Formats whose files can hold several images.
+bool IsMultiPage(FREE_IMAGE_FORMAT fif);
+
+// The load flags the plugin decodes a format with.
+int LoadFlags(FREE_IMAGE_FORMAT fif);
+
+} // namespace FiFormat
+
+#endif

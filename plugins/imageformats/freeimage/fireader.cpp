@@ -1,0 +1,314 @@
+#include "fireader.h"
+
+#include "fiformat.h"
+#include "filibrary.h"
+#include "jxrcodec.h"
+
+#include <QColorSpace>
+#include <QIODevice>
+
+#include <algorithm>
+
+namespace {
+
+// Pictures beyond this many pixels are refused before they are decoded: a
+// damaged header must not make the decoder allocate gigabytes.
+const qint64 kMaxPixels = qint64(1) << 28;
+
+bool SizeAcceptable(FIBITMAP* dib)
+{
+    const qint64 width = FreeImage_GetWidth(dib);
+    const qint64 height = FreeImage_GetHeight(dib);
+    return width > 0 && height > 0 && width * height <= kMaxPixels;
+}
+
+void AttachColorSpace(FIBITMAP* dib, QImage& image)
+{
+    const FIICCPROFILE* profile = FreeImage_GetICCProfile(dib);
+    if (!profile || !profile->data || profile->size <= 0 || (profile->flags & FIICC_COLOR_IS_CMYK))
+        return;
+    const QColorSpace space = QColorSpace::fromIccProfile(
+        QByteArray(static_cast<const char*>(profile->data), int(profile->size)));
+    if (space.isValid())
+        image.setColorSpace(space);
+}
+
+long TagLong(FIBITMAP* dib, FREE_IMAGE_MDMODEL model, const char* key, bool* found)
+{
+    FITAG* tag = nullptr;
+    *found = false;
+    if (!dib || !FreeImage_GetMetadata(model, dib, key, &tag) || !tag || !FreeImage_GetTagValue(tag))
+        return 0;
+    const void* value = FreeImage_GetTagValue(tag);
+    switch (FreeImage_GetTagType(tag)) {
+    case FIDT_LONG:
+        *found = true;
+        return long(*static_cast<const DWORD*>(value));
+    case FIDT_SHORT:
+        *found = true;
+        return long(*static_cast<const WORD*>(value));
+    case FIDT_BYTE:
+        *found = true;
+        return long(*static_cast<const BYTE*>(value));
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+FiReader::~FiReader()
+{
+    if (pMulti)
+        FreeImage_CloseMultiBitmap(pMulti, 0);
+    if (pMultiMemory)
+        FreeImage_CloseMemory(pMultiMemory);
+}
+
+bool FiReader::Load(QIODevice* device, const QByteArray& key)
+{
+    if (bLoaded || !device || !device->isReadable())
+        return false;
+    FiLibrary::Ensure();
+    baFile = device->readAll();
+    if (baFile.isEmpty())
+        return false;
+    fif = FiFormat::Resolve(baFile.left(FiFormat::HeadSize), key.toLower());
+    if (fif == FIF_UNKNOWN)
+        return false;
+
+    if (fif == FiFormat::FifJpegXr) {
+        if (!JxrCodec::Size(baFile).isValid())
+            return false;
+        iPageCount = 1;
+    } else if (FiFormat::IsMultiPage(fif)) {
+        pMultiMemory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(baFile.data()), DWORD(baFile.size()));
+        if (pMultiMemory)
+            pMulti = FreeImage_LoadMultiBitmapFromMemory(fif, pMultiMemory, FiFormat::LoadFlags(fif));
+        iPageCount = pMulti ? FreeImage_GetPageCount(pMulti) : 0;
+        if (iPageCount <= 0) {
+            qCDebug(lcKorvaneFi) << "no pages:" << FiLibrary::TakeMessage();
+            return false;
+        }
+    } else {
+        iPageCount = 1;
+    }
+    bLoaded = true;
+    return true;
+}
+
+bool FiReader::JumpToPage(int page)
+{
+    if (!bLoaded || page < 0 || page >= iPageCount)
+        return false;
+    iPage = page;
+    return true;
+}
+
+FIBITMAP* FiReader::LoadSingle(int flags, FIMEMORY** memory)
+{
+    // A stream of its own for every load: the multi-page bitmap keeps its
+    // position in the other one.
+    *memory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(baFile.data()), DWORD(baFile.size()));
+    if (!*memory)
+        return nullptr;
+    return FreeImage_LoadFromMemory(fif, *memory, flags);
+}
+
+void FiReader::KeepBitmapMetadata(FIBITMAP* dib)
+{
+    if (bBitmapFields || !dib)
+        return;
+    bitmapFields = FiMetadataIO::FromBitmap(dib);
+    bBitmapFields = true;
+}
+
+void FiReader::TakeAnimation(FIBITMAP* dib)
+{
+    bool found = false;
+    const long delay = TagLong(dib, FIMD_ANIMATION, "FrameTime", &found);
+    iFrameDelay = found ? int(qBound(0L, delay, 65535L * 10)) : 0;
+}
+
+QImage FiReader::DecodePage(int page, const QSize& scaledSize)
+{
+    if (fif == FiFormat::FifJpegXr)
+        return JxrCodec::Decode(baFile);
+
+    QImage image;
+    if (pMulti) {
+        FIBITMAP* dib = FreeImage_LockPage(pMulti, page);
+        if (!dib)
+            return QImage();
+        if (SizeAcceptable(dib)) {
+            image = FiImage::ToQImage(dib);
+            AttachColorSpace(dib, image);
+        }
+        if (page == 0)
+            KeepBitmapMetadata(dib);
+        TakeAnimation(dib);
+        FreeImage_UnlockPage(pMulti, dib, FALSE);
+        return image;
+    }
+
+    int flags = FiFormat::LoadFlags(fif);
+    if (FreeImage_FIFSupportsNoPixels(fif)) {
+        FIMEMORY* memory = nullptr;
+        FiBitmapPtr header(LoadSingle(flags | FIF_LOAD_NOPIXELS, &memory));
+        const bool acceptable = header && SizeAcceptable(header.get());
+        header.reset();
+        if (memory)
+            FreeImage_CloseMemory(memory);
+        if (!acceptable)
+            return QImage();
+    }
+    if (fif == FIF_JPEG && scaledSize.isValid()) {
+        // libjpeg decodes at 1/2, 1/4 or 1/8 of the size, no smaller than asked.
+        const int requested = qBound(1, std::max(scaledSize.width(), scaledSize.height()), 0x7FFF);
+        flags |= requested << 16;
+    }
+    FIMEMORY* memory = nullptr;
+    FiBitmapPtr dib(LoadSingle(flags, &memory));
+    if (dib && SizeAcceptable(dib.get())) {
+        image = FiImage::ToQImage(dib.get());
+        // FreeImage keeps PFM rows top to bottom; the format stores them
+        // bottom to top, as Netpbm and ImageMagick read and write them.
+        if (fif == FIF_PFM)
+            image = image.mirrored(false, true);
+        AttachColorSpace(dib.get(), image);
+        KeepBitmapMetadata(dib.get());
+    } else {
+        qCDebug(lcKorvaneFi) << "decoding failed:" << FiLibrary::TakeMessage();
+    }
+    dib.reset();
+    if (memory)
+        FreeImage_CloseMemory(memory);
+    return image;
+}
+
+bool FiReader::Read(QImage* image, const QSize& scaledSize)
+{
+    if (!bLoaded || iPage >= iPageCount || !image)
+        return false;
+    QImage picture;
+    if (iCachedPage == iPage) {
+        picture = cachedImage;
+        cachedImage = QImage();
+        iCachedPage = -1;
+    } else {
+        picture = DecodePage(iPage, scaledSize);
+    }
+    if (picture.isNull())
+        return false;
+    if (scaledSize.isValid() && picture.size() != scaledSize) {
+        const int dpmX = picture.dotsPerMeterX();
+        const int dpmY = picture.dotsPerMeterY();
+        picture = picture.scaled(scaledSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        picture.setDotsPerMeterX(dpmX);
+        picture.setDotsPerMeterY(dpmY);
+    }
+    *image = picture;
+    ++iPage;
+    return true;
+}
+
+QSize FiReader::PageSize()
+{
+    if (!bLoaded || iPage >= iPageCount)
+        return QSize();
+    if (iCachedPage == iPage)
+        return cachedImage.size();
+    if (fif == FiFormat::FifJpegXr)
+        return JxrCodec::Size(baFile);
+    if (!pMulti && FreeImage_FIFSupportsNoPixels(fif)) {
+        FIMEMORY* memory = nullptr;
+        FiBitmapPtr header(LoadSingle(FiFormat::LoadFlags(fif) | FIF_LOAD_NOPIXELS, &memory));
+        QSize size;
+        if (header && SizeAcceptable(header.get())) {
+            size = QSize(int(FreeImage_GetWidth(header.get())), int(FreeImage_GetHeight(header.get())));
+            KeepBitmapMetadata(header.get());
+        }
+        header.reset();
+        if (memory)
+            FreeImage_CloseMemory(memory);
+        return size;
+    }
+    cachedImage = DecodePage(iPage, QSize());
+    iCachedPage = cachedImage.isNull() ? -1 : iPage;
+    return cachedImage.size();
+}
+
+int FiReader::LoopCount()
+{
+    // FreeImage keeps the loop count only with raw frames, not composed ones:
+    // it is read from the application extension. As Qt's GIF reader: a
+    // stored 0 loops forever (-1), no extension plays once (0).
+    if (!bLoopCount && bLoaded && fif == FIF_GIF) {
+        static const QByteArray extension("NETSCAPE2.0\x03\x01", 13);
+        const int at = baFile.indexOf(extension);
+        if (at >= 0 && at + extension.size() + 2 <= baFile.size()) {
+            const uchar* count = reinterpret_cast<const uchar*>(baFile.constData()) + at + extension.size();
+            const int loops = count[0] | (count[1] << 8);
+            iLoopCount = loops == 0 ? -1 : loops;
+        }
+        bLoopCount = true;
+    }
+    return iLoopCount;
+}
+
+QString FiReader::Description()
+{
+    if (bDescribed || !bLoaded)
+        return sDescription;
+    bDescribed = true;
+    if (fif == FiFormat::FifJpegXr)
+        return sDescription;
+
+    if (!bBitmapFields) {
+        if (pMulti) {
+            FIBITMAP* dib = FreeImage_LockPage(pMulti, 0);
+            if (dib) {
+                KeepBitmapMetadata(dib);
+                FreeImage_UnlockPage(pMulti, dib, FALSE);
+            }
+        } else if (FreeImage_FIFSupportsNoPixels(fif)) {
+            FIMEMORY* memory = nullptr;
+            FiBitmapPtr header(LoadSingle(FiFormat::LoadFlags(fif) | FIF_LOAD_NOPIXELS, &memory));
+            KeepBitmapMetadata(header.get());
+            header.reset();
+            if (memory)
+                FreeImage_CloseMemory(memory);
+        } else {
+            // Formats without a header-only load are decoded once; the
+            // picture is kept for the read that usually follows.
+            const QImage picture = DecodePage(0, QSize());
+            if (iPage == 0 && !picture.isNull()) {
+                cachedImage = picture;
+                iCachedPage = 0;
+            }
+        }
+    }
+
+    FiMetadata fields;
+    FiMetadata exiv;
+    if (FiMetadataIO::FromExiv2(baFile, fif, exiv)) {
+        // Exif, IPTC and XMP from Exiv2; comments, GeoTIFF, animation and
+        // custom text from FreeImage, unless Exiv2 found the only comment.
+        bool comments = false;
+        for (const FiMetadataField& field : bitmapFields) {
+            const bool kept = field.category == FiMetadataIO::Comments || field.category == FiMetadataIO::GeoTiff
+                           || field.category == FiMetadataIO::Animation || field.category == FiMetadataIO::Custom;
+            if (kept)
+                fields << field;
+            comments = comments || field.category == FiMetadataIO::Comments;
+        }
+        for (const FiMetadataField& field : exiv) {
+            if (field.category != FiMetadataIO::Comments || !comments)
+                fields << field;
+        }
+    } else {
+        fields = bitmapFields;
+    }
+    sDescription = FiMetadataIO::ToDescription(fields);
+    return sDescription;
+}

@@ -1,0 +1,222 @@
+#include "fiwriter.h"
+
+#include "fiformat.h"
+#include "fiimage.h"
+#include "filibrary.h"
+#include "fimetadata.h"
+#include "jxrcodec.h"
+
+#include <QColorSpace>
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+const int kJxrDefaultQuality = 90;
+
+FiImage::Depth DepthOf(FREE_IMAGE_FORMAT fif, const QImage& image)
+{
+    switch (fif) {
+    case FIF_JPEG:
+        return FiImage::Depth::Rgb24;
+    case FIF_PNG:
+    case FIF_TIFF:
+        return FiImage::Depth::Auto16;
+    case FIF_HDR:
+    case FIF_PFM:
+        return FiImage::Depth::Float;
+    case FIF_WBMP:
+        return FiImage::Depth::Bilevel;
+    case FIF_WEBP:
+    case FIF_TARGA:
+        // 24 or 32 bits only: greyscale goes as colour.
+        return image.hasAlphaChannel() ? FiImage::Depth::Rgba32 : FiImage::Depth::Rgb24;
+    default:
+        return FiImage::Depth::Auto8;
+    }
+}
+
+int SaveFlags(FREE_IMAGE_FORMAT fif, const FiWriter::Options& options)
+{
+    switch (fif) {
+    case FIF_JPEG:
+    case FIF_JNG:
+        // FreeImage reads 0 as "default": the lowest quality it takes is 1.
+        return options.quality < 0 ? 75 : qBound(1, options.quality, 100);
+    case FIF_PNG: {
+        if (options.quality < 0)
+            return PNG_Z_DEFAULT_COMPRESSION;
+        const int level = (100 - qBound(0, options.quality, 100)) * 9 / 91;
+        return level == 0 ? PNG_Z_NO_COMPRESSION : level;
+    }
+    case FIF_WEBP:
+        if (options.quality > 100)
+            return WEBP_LOSSLESS;
+        return options.quality < 0 ? 75 : qBound(1, options.quality, 100);
+    case FIF_J2K:
+    case FIF_JP2:
+        // The rate a:1; 1 is lossless (a reversible wavelet, no truncation).
+        if (options.compression < 1)
+            return J2K_DEFAULT;
+        return qBound(1, options.compression, 512);
+    case FIF_TIFF:
+        return options.compression == 0 ? TIFF_NONE : TIFF_LZW;
+    default:
+        return 0;
+    }
+}
+
+bool CarriesColorProfile(FREE_IMAGE_FORMAT fif)
+{
+    return fif == FIF_JPEG || fif == FIF_PNG || fif == FIF_TIFF || fif == FIF_WEBP;
+}
+
+// GIF: an exact palette when the picture has at most 255 colours, Wu's
+// quantiser otherwise; pixels under half opacity take the one transparent
+// entry.
+FiBitmapPtr GifBitmap(const QImage& source)
+{
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    const int width = image.width();
+    const int height = image.height();
+    bool transparent = false;
+    bool exact = true;
+    QHash<QRgb, int> palette;
+    for (int y = 0; y < height && exact; ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if (qAlpha(line[x]) < 128) {
+                transparent = true;
+                continue;
+            }
+            const QRgb colour = line[x] | 0xFF000000u;
+            if (!palette.contains(colour)) {
+                if (palette.size() == 255) {
+                    exact = false;
+                    break;
+                }
+                palette.insert(colour, palette.size());
+            }
+        }
+    }
+
+    FiBitmapPtr dib;
+    if (exact) {
+        dib.reset(FreeImage_Allocate(width, height, 8));
+        if (!dib)
+            return dib;
+        RGBQUAD* entries = FreeImage_GetPalette(dib.get());
+        for (int i = 0; i < 256; ++i)
+            entries[i] = RGBQUAD{0, 0, 0, 0};
+        for (auto it = palette.cbegin(); it != palette.cend(); ++it) {
+            entries[it.value()].rgbRed = BYTE(qRed(it.key()));
+            entries[it.value()].rgbGreen = BYTE(qGreen(it.key()));
+            entries[it.value()].rgbBlue = BYTE(qBlue(it.key()));
+        }
+        for (int y = 0; y < height; ++y) {
+            const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            BYTE* out = FreeImage_GetScanLine(dib.get(), height - 1 - y);
+            for (int x = 0; x < width; ++x)
+                out[x] = qAlpha(line[x]) < 128 ? BYTE(255) : BYTE(palette.value(line[x] | 0xFF000000u));
+        }
+    } else {
+        FiBitmapPtr rgb = FiImage::FromQImage(image.convertToFormat(QImage::Format_RGB32), FiImage::Depth::Rgb24);
+        if (!rgb)
+            return rgb;
+        dib.reset(FreeImage_ColorQuantizeEx(rgb.get(), FIQ_WUQUANT, transparent ? 255 : 256, 0, nullptr));
+        if (!dib)
+            return dib;
+        if (transparent) {
+            for (int y = 0; y < height; ++y) {
+                const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                BYTE* out = FreeImage_GetScanLine(dib.get(), height - 1 - y);
+                for (int x = 0; x < width; ++x) {
+                    if (qAlpha(line[x]) < 128)
+                        out[x] = 255;
+                }
+            }
+        }
+    }
+    if (transparent)
+        FreeImage_SetTransparentIndex(dib.get(), 255);
+    if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
+        FreeImage_SetDotsPerMeterX(dib.get(), unsigned(image.dotsPerMeterX()));
+        FreeImage_SetDotsPerMeterY(dib.get(), unsigned(image.dotsPerMeterY()));
+    }
+    return dib;
+}
+
+bool SaveToBytes(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, int flags, QByteArray& file)
+{
+    FIMEMORY* memory = FreeImage_OpenMemory();
+    if (!memory)
+        return false;
+    bool ok = FreeImage_SaveToMemory(fif, dib, memory, flags);
+    if (ok) {
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        ok = FreeImage_AcquireMemory(memory, &data, &size) && size > 0;
+        if (ok)
+            file = QByteArray(reinterpret_cast<const char*>(data), int(size));
+    }
+    FreeImage_CloseMemory(memory);
+    if (!ok)
+        qCDebug(lcKorvaneFi) << "encoding failed:" << FiLibrary::TakeMessage();
+    return ok;
+}
+
+} // namespace
+
+namespace FiWriter {
+
+bool Encode(const QImage& image, const Options& options, QByteArray& file)
+{
+    if (image.isNull())
+        return false;
+    FiLibrary::Ensure();
+    const FREE_IMAGE_FORMAT fif = FiFormat::FromKey(options.key);
+    if (fif == FiFormat::FifJpegXr)
+        return JxrCodec::Encode(image, options.quality < 0 ? kJxrDefaultQuality : options.quality, file);
+    if (fif == FIF_UNKNOWN || fif == FIF_ICO || !FiFormat::CanWriteKey(options.key))
+        return false;
+
+    FiBitmapPtr dib;
+    if (fif == FIF_GIF)
+        dib = GifBitmap(image);
+    else if (fif == FIF_PFM)
+        dib = FiImage::FromQImage(image.mirrored(false, true), DepthOf(fif, image));   // see FiReader
+    else
+        dib = FiImage::FromQImage(image, DepthOf(fif, image));
+    if (!dib)
+        return false;
+
+    QByteArray profile;
+    if (CarriesColorProfile(fif) && image.colorSpace().isValid())
+        profile = image.colorSpace().iccProfile();
+    if (!profile.isEmpty())
+        FreeImage_CreateICCProfile(dib.get(), profile.data(), long(profile.size()));
+
+    const FiMetadata fields = FiMetadataIO::FromDescription(options.description);
+    if (!fields.isEmpty() && (fif == FIF_PNG || fif == FIF_GIF))
+        FiMetadataIO::ApplyToBitmap(dib.get(), fields, fif);
+
+    const int flags = SaveFlags(fif, options);
+    bool ok = SaveToBytes(fif, dib.get(), flags, file);
+    if (!ok && !profile.isEmpty()) {
+        // A profile the encoder refuses (libpng checks them) is not worth
+        // losing the picture over.
+        FreeImage_DestroyICCProfile(dib.get());
+        ok = SaveToBytes(fif, dib.get(), flags, file);
+    }
+    if (!ok)
+        return false;
+
+    if (!fields.isEmpty() && (fif == FIF_JPEG || fif == FIF_TIFF)) {
+        if (!FiMetadataIO::ApplyWithExiv2(file, fields, image))
+            qCDebug(lcKorvaneFi) << "metadata not written to" << options.key;
+    }
+    return true;
+}
+
+} // namespace FiWriter

@@ -1,0 +1,547 @@
+// Reading through the FreeImage plugin, the way the program reads: every
+// extension of the codec table the plugin claims, from files made at run time
+// by Debian's tools (or by hand for formats no installed tool writes), and
+// the plugin's claims next to Qt's own handlers.
+#include "fifixtures.h"
+#include "testsupport.h"
+
+#include <QBuffer>
+#include <QDirIterator>
+#include <QImageIOPlugin>
+#include <QImageReader>
+#include <QtEndian>
+
+#include <functional>
+
+using namespace FiFixtures;
+
+namespace {
+
+const int kWidth = 96;
+const int kHeight = 64;
+
+void PutLe16(QByteArray& out, quint16 value)
+{
+    out.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+void PutLe32(QByteArray& out, quint32 value)
+{
+    PutLe16(out, quint16(value & 0xFFFF));
+    PutLe16(out, quint16(value >> 16));
+}
+
+// Dr. Halo: a 6-byte header, then per line its byte count, run-length
+// packets (high bit: a run of the next byte) and a closing 0. Eight grey
+// stripes of twelve pixels, value 30 * stripe.
+QByteArray HandCut()
+{
+    QByteArray file;
+    PutLe16(file, kWidth);
+    PutLe16(file, kHeight);
+    PutLe16(file, 0);
+    for (int y = 0; y < kHeight; ++y) {
+        QByteArray line;
+        for (int stripe = 0; stripe < 8; ++stripe)
+            line.append(char(0x80 | 12)).append(char(30 * stripe));
+        line.append('\0');
+        PutLe16(file, quint16(line.size()));
+        file.append(line);
+    }
+    return file;
+}
+
+// C64 Koala: load address, 8000 bitmap bytes, 1000 screen and 1000 colour
+// bytes, background. Every byte 0x1B gives the four double-width pixels
+// background, screen high nibble, screen low nibble, colour nibble.
+QByteArray HandKoala()
+{
+    QByteArray file;
+    file.append('\x00').append('\x60');
+    file.append(QByteArray(8000, '\x1B'));
+    file.append(QByteArray(1000, '\x25'));   // red, green
+    file.append(QByteArray(1000, '\x06'));   // blue
+    file.append('\x00');                     // black
+    return file;
+}
+
+// A minimal linear DNG: one strip of 16-bit RGB samples, dark on the left
+// half and bright on the right, with the camera's make and model.
+QByteArray HandDng()
+{
+    struct Entry { quint16 tag, type; quint32 count; QByteArray data; };
+    auto shorts = [](std::initializer_list<quint16> values) {
+        QByteArray out;
+        for (quint16 v : values)
+            PutLe16(out, v);
+        return out;
+    };
+    auto longs = [](std::initializer_list<quint32> values) {
+        QByteArray out;
+        for (quint32 v : values)
+            PutLe32(out, v);
+        return out;
+    };
+    QByteArray pixels;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                PutLe16(pixels, x < kWidth / 2 ? 3000 : 50000);
+    QByteArray matrix;
+    for (int i = 0; i < 9; ++i) {
+        PutLe32(matrix, i % 4 == 0 ? 1 : 0);
+        PutLe32(matrix, 1);
+    }
+    const QList<Entry> entries = {
+        {254, 4, 1, longs({0})},
+        {256, 4, 1, longs({quint32(kWidth)})},
+        {257, 4, 1, longs({quint32(kHeight)})},
+        {258, 3, 3, shorts({16, 16, 16})},
+        {259, 3, 1, shorts({1})},
+        {262, 3, 1, shorts({34892})},
+        {271, 2, 8, QByteArray("Korvane", 8)},
+        {272, 2, 8, QByteArray("DngTest", 8)},
+        {273, 4, 1, QByteArray()},   // strip offset, filled in below
+        {274, 3, 1, shorts({1})},
+        {277, 3, 1, shorts({3})},
+        {278, 4, 1, longs({quint32(kHeight)})},
+        {279, 4, 1, longs({quint32(pixels.size())})},
+        {284, 3, 1, shorts({1})},
+        {50706, 1, 4, QByteArray("\x01\x04\x00\x00", 4)},
+        {50708, 2, 8, QByteArray("DngTest", 8)},
+        {50721, 10, 9, matrix},
+        {50728, 5, 3, QByteArray()},
+        {50778, 3, 1, shorts({21})},
+    };
+    QByteArray neutral;
+    for (int i = 0; i < 3; ++i) {
+        PutLe32(neutral, 1);
+        PutLe32(neutral, 1);
+    }
+    const quint32 ifdSize = 2 + 12 * entries.size() + 4;
+    quint32 extra = 8 + ifdSize;
+    QByteArray ifd;
+    QByteArray overflow;
+    PutLe16(ifd, quint16(entries.size()));
+    QList<int> stripOffsetFields;
+    for (Entry entry : entries) {
+        if (entry.tag == 50728)
+            entry.data = neutral;
+        PutLe16(ifd, entry.tag);
+        PutLe16(ifd, entry.type);
+        PutLe32(ifd, entry.count);
+        if (entry.tag == 273) {
+            stripOffsetFields << ifd.size();
+            PutLe32(ifd, 0);
+        } else if (entry.data.size() <= 4) {
+            ifd.append(entry.data.leftJustified(4, '\0'));
+        } else {
+            PutLe32(ifd, extra + quint32(overflow.size()));
+            overflow.append(entry.data);
+            if (overflow.size() % 2)
+                overflow.append('\0');
+        }
+    }
+    PutLe32(ifd, 0);
+    const quint32 stripOffset = extra + quint32(overflow.size());
+    for (int field : stripOffsetFields)
+        qToLittleEndian<quint32>(stripOffset, ifd.data() + field);
+    QByteArray file("II*\0", 4);
+    PutLe32(file, 8);
+    return file + ifd + overflow + pixels;
+}
+
+struct Case
+{
+    QString extension;
+    QString recipe;
+    double mean;   // mean channel difference allowed
+    int max;       // largest channel difference allowed
+};
+
+} // namespace
+
+class TestFiRead : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QImage picture;   // with alpha
+    QImage opaque;
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+
+    // Makes the fixture of a recipe at path; answers the picture it should
+    // decode to (null: compare with ImageMagick's decoding of the file).
+    bool Make(const QString& recipe, const QString& path, QImage& expected, QString& error)
+    {
+        const QString rgba = QStringLiteral("rgba:") + Path(QStringLiteral("source.rgba"));
+        const QString rgb = QStringLiteral("rgb:") + Path(QStringLiteral("source.rgb"));
+        const QStringList size = {QStringLiteral("-size"), QStringLiteral("%1x%2").arg(kWidth).arg(kHeight),
+                                  QStringLiteral("-depth"), QStringLiteral("8")};
+        auto magick = [&](const QString& input, const QStringList& options, const QString& output) {
+            return Run(QStringLiteral("convert"), size + QStringList{input} + options + QStringList{output},
+                       nullptr, &error);
+        };
+        auto into = [&](const QString& tool, const QStringList& arguments) {
+            QByteArray output;
+            return Run(tool, arguments, &output, &error) && Save(path, output);
+        };
+        const QString tif = Path(QStringLiteral("source.tif"));
+        expected = picture;
+        if (recipe == QLatin1String("jpeg")) {
+            expected = opaque;
+            return magick(rgb, {QStringLiteral("-quality"), QStringLiteral("95")}, QStringLiteral("jpeg:") + path);
+        }
+        if (recipe == QLatin1String("png") || recipe == QLatin1String("jng") || recipe == QLatin1String("tiff"))
+            return magick(rgba, {}, recipe + QLatin1Char(':') + path);
+        if (recipe == QLatin1String("tga")) {
+            // Left alone, ImageMagick stores the rows top first under a
+            // bottom-left origin flag, which Netpbm and FreeImage read upside
+            // down; with the top-left flag every reader agrees.
+            return magick(rgba, {QStringLiteral("-orient"), QStringLiteral("TopLeft")}, QStringLiteral("tga:") + path);
+        }
+        if (recipe == QLatin1String("gif")) {
+            expected = QImage();
+            return magick(rgba, {}, QStringLiteral("gif:") + path);
+        }
+        if (recipe == QLatin1String("dds"))
+            return magick(rgba, {QStringLiteral("-define"), QStringLiteral("dds:compression=none")},
+                          QStringLiteral("dds:") + path);
+        if (recipe == QLatin1String("hdr") || recipe == QLatin1String("pfm")) {
+            expected = opaque;
+            return magick(rgb, {}, recipe + QLatin1Char(':') + path);
+        }
+        if (recipe == QLatin1String("wbmp")) {
+            expected = QImage();
+            return magick(rgb, {QStringLiteral("-threshold"), QStringLiteral("50%")}, QStringLiteral("wbmp:") + path);
+        }
+        if (recipe == QLatin1String("pcd")) {
+            expected = QImage();
+            return magick(rgb, {}, QStringLiteral("pcd:") + path);
+        }
+        if (recipe == QLatin1String("webp")) {
+            const QString png = Path(QStringLiteral("webp-source.png"));
+            return magick(rgba, {}, png)
+                && Run(QStringLiteral("cwebp"), {QStringLiteral("-quiet"), QStringLiteral("-lossless"),
+                                                 QStringLiteral("-exact"), png, QStringLiteral("-o"), path},
+                       nullptr, &error);
+        }
+        if (recipe == QLatin1String("j2k") || recipe == QLatin1String("jp2")) {
+            // opj_compress picks its codec by the output suffix; lossless by default.
+            const QString named = Path(QStringLiteral("opj.") + recipe);
+            return Run(QStringLiteral("opj_compress"), {QStringLiteral("-i"), tif, QStringLiteral("-o"), named},
+                       nullptr, &error)
+                && QFile::rename(named, path);
+        }
+        if (recipe == QLatin1String("jxr")) {
+            const QString named = Path(QStringLiteral("jxrenc.jxr"));
+            return Run(QStringLiteral("JxrEncApp"), {QStringLiteral("-i"), tif, QStringLiteral("-o"), named,
+                                                     QStringLiteral("-q"), QStringLiteral("1")}, nullptr, &error)
+                && QFile::rename(named, path);
+        }
+        if (recipe == QLatin1String("ilbm")) {
+            expected = opaque;
+            return into(QStringLiteral("ppmtoilbm"), {Path(QStringLiteral("source.ppm"))});
+        }
+        if (recipe == QLatin1String("pict")) {
+            // ppmtopict takes at most 256 colours.
+            const QString few = Path(QStringLiteral("few.ppm"));
+            if (!magick(rgb, {QStringLiteral("-colors"), QStringLiteral("200")}, few))
+                return false;
+            expected = MagickDecode(few);
+            return into(QStringLiteral("ppmtopict"), {few});
+        }
+        if (recipe == QLatin1String("cut")) {
+            expected = QImage();
+            return Save(path, HandCut());
+        }
+        error = QStringLiteral("unknown recipe ") + recipe;
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        SwitchPluginOn();
+        FI_REQUIRE_TOOLS(QStringLiteral("convert"), QStringLiteral("identify"), QStringLiteral("cwebp"),
+                         QStringLiteral("opj_compress"), QStringLiteral("JxrEncApp"), QStringLiteral("ppmtopict"),
+                         QStringLiteral("ppmtoilbm"));
+        QVERIFY(dir.isValid());
+        picture = Picture(kWidth, kHeight, true);
+        opaque = Picture(kWidth, kHeight, false);
+        QByteArray rgba, rgb;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const QRgb p = picture.pixel(x, y);
+                const QRgb q = opaque.pixel(x, y);
+                rgba.append(char(qRed(p))).append(char(qGreen(p))).append(char(qBlue(p))).append(char(qAlpha(p)));
+                rgb.append(char(qRed(q))).append(char(qGreen(q))).append(char(qBlue(q)));
+            }
+        }
+        QVERIFY(Save(Path(QStringLiteral("source.rgba")), rgba));
+        QVERIFY(Save(Path(QStringLiteral("source.rgb")), rgb));
+        QString error;
+        const QStringList size = {QStringLiteral("-size"), QStringLiteral("%1x%2").arg(kWidth).arg(kHeight),
+                                  QStringLiteral("-depth"), QStringLiteral("8")};
+        QVERIFY2(Run(QStringLiteral("convert"), size + QStringList{QStringLiteral("rgba:") + Path(QStringLiteral("source.rgba")),
+                                                                   Path(QStringLiteral("source.tif"))}, nullptr, &error),
+                 qPrintable(error));
+        QVERIFY2(Run(QStringLiteral("convert"), size + QStringList{QStringLiteral("rgb:") + Path(QStringLiteral("source.rgb")),
+                                                                   Path(QStringLiteral("source.ppm"))}, nullptr, &error),
+                 qPrintable(error));
+    }
+
+    void everyExtension_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("recipe");
+        QTest::addColumn<double>("mean");
+        QTest::addColumn<int>("max");
+        const QList<Case> cases = {
+            {"jpg", "jpeg", 1.5, 24}, {"jpeg", "jpeg", 1.5, 24}, {"jpe", "jpeg", 1.5, 24},
+            {"jif", "jpeg", 1.5, 24}, {"jps", "jpeg", 1.5, 24},
+            {"png", "png", 0, 0},     {"tif", "tiff", 0, 0},    {"tiff", "tiff", 0, 0},
+            {"gif", "gif", 0, 0},     {"webp", "webp", 0, 0},   {"jng", "jng", 3, 48},
+            {"j2k", "j2k", 0, 0},     {"j2c", "j2k", 0, 0},     {"jp2", "jp2", 0, 0},
+            {"jxr", "jxr", 0, 0},     {"hdp", "jxr", 0, 0},     {"wdp", "jxr", 0, 0},
+            {"hdr", "hdr", 0.6, 3},   {"pfm", "pfm", 0, 1},     {"targa", "tga", 0, 0},
+            {"wap", "wbmp", 0, 0},    {"wbm", "wbmp", 0, 0},    {"dds", "dds", 0, 0},
+            {"iff", "ilbm", 0, 0},    {"lbm", "ilbm", 0, 0},
+            {"pct", "pict", 0, 0},    {"pict", "pict", 0, 0},   {"pic", "pict", 0, 0},
+            {"cut", "cut", 0, 0},
+        };
+        for (const Case& c : cases)
+            QTest::newRow(qPrintable(c.extension)) << c.extension << c.recipe << c.mean << c.max;
+    }
+
+    // Each extension decodes to the picture it was made from (or to what
+    // ImageMagick decodes the same file to), at its size.
+    void everyExtension()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QString, recipe);
+        QFETCH(double, mean);
+        QFETCH(int, max);
+        const QString path = Path(QStringLiteral("fixture.") + extension);
+        QImage expected;
+        QString error;
+        QVERIFY2(Make(recipe, path, expected, error), qPrintable(error));
+        if (expected.isNull()) {
+            const QString prefix = recipe == QLatin1String("wbmp") || recipe == QLatin1String("cut")
+                                 ? recipe + QLatin1Char(':') : QString();
+            expected = MagickDecode(prefix + path);
+            QVERIFY2(!expected.isNull(), "ImageMagick cannot decode the fixture");
+        }
+
+        QImageReader reader(path);
+        QVERIFY2(reader.canRead(), qPrintable(reader.errorString()));
+        QCOMPARE(reader.size(), expected.size());
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        const Difference d = Compare(expected, image, expected.hasAlphaChannel());
+        QVERIFY(d.sameSize);
+        QVERIFY2(d.mean <= mean && d.max <= max,
+                 qPrintable(QStringLiteral("mean %1, max %2").arg(d.mean).arg(d.max)));
+    }
+
+    // Koala pictures: 320 x 200, pixels twice as wide as high, four colours
+    // from the three colour sources and the background.
+    void koala()
+    {
+        const QString path = Path(QStringLiteral("c64.koa"));
+        QVERIFY(Save(path, HandKoala()));
+        const QImage image = QImageReader(path).read();
+        QCOMPARE(image.size(), QSize(320, 200));
+        for (int x = 0; x < 8; x += 2)
+            QCOMPARE(image.pixel(x, 0), image.pixel(x + 1, 0));
+        QCOMPARE(image.pixel(0, 0), qRgb(0, 0, 0));
+        QVERIFY(qRed(image.pixel(2, 0)) > qGreen(image.pixel(2, 0)));    // red
+        QVERIFY(qGreen(image.pixel(4, 0)) > qRed(image.pixel(4, 0)));    // green
+        QVERIFY(qBlue(image.pixel(6, 0)) > qRed(image.pixel(6, 0)));     // blue
+        QCOMPARE(image.pixel(8, 7), image.pixel(0, 0));
+        QCOMPARE(image.pixel(318, 199), image.pixel(6, 0));
+    }
+
+    // Photo CD: ImageMagick writes the picture centred in the 768 x 512 base
+    // image on light grey. Its colour conversion differs from FreeImage's
+    // (FreeImage's is brighter), so the picture is checked by its place and
+    // hues; and ImageMagick leaves the orientation byte FreeImage reads at 0,
+    // which FreeImage takes for bottom-up, so it is set to upright here.
+    void photoCd()
+    {
+        const QString path = Path(QStringLiteral("photo.pcd"));
+        QImage expected;
+        QString error;
+        QVERIFY2(Make(QStringLiteral("pcd"), path, expected, error), qPrintable(error));
+        QByteArray bytes = Load(path);
+        QVERIFY(bytes.size() > 0x30000);
+        bytes[72] = 8;
+        QVERIFY(Save(path, bytes));
+
+        const QImage image = QImageReader(path).read();
+        QCOMPARE(image.size(), QSize(768, 512));
+        QVERIFY(qGray(image.pixel(10, 10)) > 230);
+        const QPoint origin((768 - kWidth) / 2, (512 - kHeight) / 2);
+        const QRgb topLeft = image.pixel(origin + QPoint(3, 3));
+        const QRgb bottomLeft = image.pixel(origin + QPoint(3, kHeight - 4));
+        const QRgb topRight = image.pixel(origin + QPoint(kWidth - 4, 3));
+        QVERIFY(qBlue(topLeft) > qRed(topLeft) && qBlue(topLeft) > qGreen(topLeft));
+        QVERIFY(qGreen(bottomLeft) > qRed(bottomLeft));
+        QVERIFY(qRed(topRight) > qGreen(topRight));
+    }
+
+    // Camera raw through LibRaw, for every raw extension of the table (LibRaw
+    // knows the file by its content), with the camera's Exif.
+    void cameraRaw()
+    {
+        const QByteArray dng = HandDng();
+        const QStringList extensions = {
+            "dng", "3fr", "arw", "bay", "cap", "cine", "cr2", "crw", "cs1", "dc2", "dcr", "drf", "dsc", "erf",
+            "fff", "ia", "iiq", "k25", "kc2", "kdc", "mdc", "mef", "mos", "mrw", "nef", "nrw", "orf", "pef",
+            "ptx", "pxn", "qtk", "r3d", "raf", "raw", "rdc", "rw2", "rwl", "rwz", "sr2", "srf", "srw", "sti", "x3f"};
+        for (const QString& extension : extensions) {
+            const QString path = Path(QStringLiteral("camera.") + extension);
+            QVERIFY(Save(path, dng));
+            QImageReader reader(path);
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(extension));
+            QCOMPARE(image.size(), QSize(kWidth, kHeight));
+            QVERIFY2(qGray(image.pixel(kWidth / 4, kHeight / 2)) + 40 < qGray(image.pixel(3 * kWidth / 4, kHeight / 2)),
+                     qPrintable(extension));
+            if (extension == QLatin1String("dng")) {
+                QCOMPARE(reader.text(QStringLiteral("FIM01Make")), QStringLiteral("Korvane"));
+                QCOMPARE(reader.text(QStringLiteral("FIM01Model")), QStringLiteral("DngTest"));
+            }
+        }
+    }
+
+    // Several images in one file: TIFF pages, GIF frames with their timing,
+    // icon sizes; in order, and from any position.
+    void multiImage()
+    {
+        QString error;
+        const QString tiff = Path(QStringLiteral("pages.tif"));
+        const QString gif = Path(QStringLiteral("frames.gif"));
+        const QString ico = Path(QStringLiteral("sizes.ico"));
+        const QStringList colours = {QStringLiteral("xc:red"), QStringLiteral("xc:lime"), QStringLiteral("xc:blue")};
+        const QStringList size = {QStringLiteral("-size"), QStringLiteral("40x30")};
+        QVERIFY2(Run(QStringLiteral("convert"), size + colours + QStringList{tiff}, nullptr, &error), qPrintable(error));
+        QVERIFY2(Run(QStringLiteral("convert"), QStringList{QStringLiteral("-delay"), QStringLiteral("20")} + size
+                     + colours + QStringList{QStringLiteral("-loop"), QStringLiteral("0"), gif}, nullptr, &error),
+                 qPrintable(error));
+        QVERIFY2(Run(QStringLiteral("convert"), {Path(QStringLiteral("source.tif")), QStringLiteral("-define"),
+                                                 QStringLiteral("icon:auto-resize=48,32,16"), ico}, nullptr, &error),
+                 qPrintable(error));
+
+        const QList<QRgb> rgb = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)};
+        for (const QString& path : {tiff, gif}) {
+            QImageReader reader(path);
+            QCOMPARE(reader.imageCount(), 3);
+            for (int i = 0; i < 3; ++i) {
+                const QImage page = reader.read();
+                QCOMPARE(page.size(), QSize(40, 30));
+                QCOMPARE(page.pixel(20, 15) | 0xFF000000u, rgb.at(i));
+                if (path == gif)
+                    QCOMPARE(reader.nextImageDelay(), 200);
+            }
+            QVERIFY(reader.read().isNull());
+            QImageReader again(path);
+            QVERIFY(again.jumpToImage(2));
+            QCOMPARE(again.read().pixel(0, 0) | 0xFF000000u, rgb.at(2));
+        }
+        QImageReader animation(gif);
+        QVERIFY(animation.supportsAnimation());
+        QCOMPARE(animation.loopCount(), -1);
+
+        QImageReader icon(ico);
+        QCOMPARE(icon.imageCount(), 3);
+        QList<int> sides;
+        for (int i = 0; i < 3; ++i)
+            sides << icon.read().width();
+        std::sort(sides.begin(), sides.end());
+        QCOMPARE(sides, QList<int>({16, 32, 48}));
+    }
+
+    // 16-bit sources keep 16 bits; resolution arrives as dots per metre; a
+    // scaled JPEG read is exactly the size asked for.
+    void depthResolutionAndScaling()
+    {
+        QString error;
+        const QString rgba = QStringLiteral("rgba:") + Path(QStringLiteral("source.rgba"));
+        const QStringList size = {QStringLiteral("-size"), QStringLiteral("%1x%2").arg(kWidth).arg(kHeight),
+                                  QStringLiteral("-depth"), QStringLiteral("8"), rgba, QStringLiteral("-depth"),
+                                  QStringLiteral("16")};
+        for (const QString& name : {QStringLiteral("deep.png"), QStringLiteral("deep.tif")}) {
+            // ImageMagick stores 8-bit data in 8-bit PNG unless told otherwise.
+            const QStringList deepPng = {QStringLiteral("-define"), QStringLiteral("png:bit-depth=16")};
+            QVERIFY2(Run(QStringLiteral("convert"), size + deepPng + QStringList{Path(name)}, nullptr, &error),
+                     qPrintable(error));
+            const QImage deep = QImageReader(Path(name)).read();
+            QCOMPARE(deep.format(), QImage::Format_RGBA64);
+            const QRgba64 sample = deep.pixelColor(70, 10).rgba64();
+            QCOMPARE(int(sample.red()), qRed(picture.pixel(70, 10)) * 257);
+            QCOMPARE(int(sample.green()), qGreen(picture.pixel(70, 10)) * 257);
+            const QString grey = QStringLiteral("grey-") + name;
+            QVERIFY2(Run(QStringLiteral("convert"), size + deepPng + QStringList{QStringLiteral("-alpha"), QStringLiteral("off"),
+                                                                                 QStringLiteral("-colorspace"), QStringLiteral("gray"),
+                                                                                 Path(grey)}, nullptr, &error), qPrintable(error));
+            QCOMPARE(QImageReader(Path(grey)).read().format(), QImage::Format_Grayscale16);
+        }
+
+        const QString dense = Path(QStringLiteral("dense.jpg"));
+        QVERIFY2(Run(QStringLiteral("convert"), {QStringLiteral("-size"), QStringLiteral("640x480"),
+                                                 QStringLiteral("gradient:red-blue"), QStringLiteral("-units"),
+                                                 QStringLiteral("PixelsPerInch"), QStringLiteral("-density"),
+                                                 QStringLiteral("300"), dense}, nullptr, &error), qPrintable(error));
+        const QImage full = QImageReader(dense).read();
+        QCOMPARE(full.dotsPerMeterX(), 11811);
+        QImageReader scaled(dense);
+        scaled.setScaledSize(QSize(80, 50));
+        const QImage small = scaled.read();
+        QCOMPARE(small.size(), QSize(80, 50));
+        QVERIFY(Compare(full.scaled(80, 50, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), small).max <= 12);
+    }
+
+    // The plugin answers for its own keys only, leaves SVG content (the
+    // program's icons) and Softimage ".pic" files to their plugins, and the
+    // program's resources still load with it in front.
+    void claims()
+    {
+        QImageIOPlugin* plugin = Plugin();
+        QVERIFY(plugin);
+        for (const char* foreign : {"bmp", "svg", "xpm", "ppm", "pcx", "psd", "tga", "wbmp", "mng"})
+            QCOMPARE(int(plugin->capabilities(nullptr, foreign)), 0);
+        QCOMPARE(int(plugin->capabilities(nullptr, "png")), int(QImageIOPlugin::CanRead | QImageIOPlugin::CanWrite));
+        QCOMPARE(int(plugin->capabilities(nullptr, "dds")), int(QImageIOPlugin::CanRead));
+
+        QByteArray svg("<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8\" height=\"8\"/>");
+        QBuffer svgBuffer(&svg);
+        QVERIFY(svgBuffer.open(QIODevice::ReadOnly));
+        QCOMPARE(int(plugin->capabilities(&svgBuffer, QByteArray())), 0);
+        QCOMPARE(int(plugin->capabilities(&svgBuffer, "pic")), 0);
+
+        QByteArray png = Load(Path(QStringLiteral("fixture.png")));
+        QVERIFY(!png.isEmpty());
+        QBuffer pngBuffer(&png);
+        QVERIFY(pngBuffer.open(QIODevice::ReadOnly));
+        QCOMPARE(int(plugin->capabilities(&pngBuffer, QByteArray())), int(QImageIOPlugin::CanRead));
+        QCOMPARE(pngBuffer.pos(), qint64(0));
+
+        int icons = 0;
+        QDirIterator resources(QStringLiteral(":/"));
+        while (resources.hasNext()) {
+            const QString resource = resources.next();
+            if (!QFileInfo(resource).fileName().startsWith(QLatin1String("IMG_")))
+                continue;
+            QImageReader reader(resource);
+            QVERIFY2(!reader.read().isNull(), qPrintable(resource + QStringLiteral(": ") + reader.errorString()));
+            ++icons;
+        }
+        QVERIFY(icons > 10);
+    }
+};
+
+KORVANE_TEST_MAIN(TestFiRead)
+#include "tst_firead.moc"
