@@ -6,7 +6,8 @@
 #include <QStringList>
 
 // Identifiers are persisted and packed into combo-box data: never renumber.
-enum PLMImageCodecID {
+// A fixed underlying type keeps any stored number a valid value to check.
+enum PLMImageCodecID : int {
     PLMCodecInvalid = -1,
     PLMCodecBMP = 0,
     PLMCodecDDS,
@@ -72,7 +73,7 @@ enum PLMImageCodecID {
     PLMCodecCount           // 61: the number of codecs, and no codec
 };
 
-enum PLMImageIOType {
+enum PLMImageIOType : int {
     PLMImageIORead = 0,
     PLMImageIOWrite = 1,
     PLMImageIONone = 2      // never enabled
