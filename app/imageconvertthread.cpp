@@ -1,6 +1,7 @@
 #include "imageconvertthread.h"
 
 #include "applyedits.h"
+#include "graphics/metadatapacking.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -121,7 +122,9 @@ void SetWriterOptions(QImageWriter& writer, const ConvertSettings& settings)
     }
 }
 
-// The text keys of the source packed as "Key1;Key2FIMD" and "Value1;Value2".
+// The text keys of the source packed as "Key1;Key2FIMD" and "Value1;Value2",
+// with ";" and "\" inside a key or value escaped (MetadataPacking), so that an
+// XMP packet or a keyword list cannot shift the values that follow it.
 // Qt's readers hand the file's text to the decoded image; some cannot answer
 // text questions any more once the image was read (PNG), so the page's own
 // text is taken first and the reader is asked when the page has none.
@@ -130,14 +133,10 @@ void CollectMetadata(const QImageReader& reader, const QImage& page, QString& md
     const bool fromPage = !page.textKeys().isEmpty();
     QStringList keys = fromPage ? page.textKeys() : reader.textKeys();
     keys.removeAll(QString());
-    for (int i = 0; i < keys.size(); ++i) {
-        const bool last = i + 1 == keys.size();
-        mdKeys += keys.at(i);
-        mdKeys += last ? QStringLiteral("FIMD") : QStringLiteral(";");
-        mdValues += fromPage ? page.text(keys.at(i)) : reader.text(keys.at(i));
-        if (!last)
-            mdValues += QLatin1Char(';');
-    }
+    QStringList values;
+    for (const QString& key : keys)
+        values << (fromPage ? page.text(key) : reader.text(key));
+    MetadataPacking::Pack(keys, values, mdKeys, mdValues);
 }
 
 // Writes bytes to path through a temporary file that replaces the target only

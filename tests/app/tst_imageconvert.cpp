@@ -258,7 +258,7 @@ private slots:
         ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
         QCOMPARE(result.state, ConvertSucceeded);
         QCOMPARE(Recorded(result.tgtFiles.first()).value(QStringLiteral("description")),
-                 QStringLiteral("Author;CommentFIMD: Ann Example;two;parts"));
+                 QStringLiteral("Author;CommentFIMD: Ann Example;two\\;parts"));
 
         // No keys, or metadata not kept: no text on the writer.
         result = ThreadFunction(JobFor(bare, &settings));
@@ -273,7 +273,7 @@ private slots:
         result = ThreadFunction(JobFor(src, &settings));
         QCOMPARE(result.state, ConvertSucceeded);
         QImageReader reader(result.tgtFiles.first());
-        QCOMPARE(reader.text(QStringLiteral("Author;CommentFIMD")), QStringLiteral("Ann Example;two;parts"));
+        QCOMPARE(reader.text(QStringLiteral("Author;CommentFIMD")), QStringLiteral("Ann Example;two\\;parts"));
     }
 
     void resolutionStamping()
