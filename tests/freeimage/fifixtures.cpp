@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QVector>
 
 #include <cmath>
 #include <cstdlib>
@@ -166,6 +167,9 @@ Difference Compare(const QImage& first, const QImage& second, bool checkAlpha)
     const QImage b = second.convertToFormat(QImage::Format_ARGB32);
     qint64 total = 0;
     qint64 count = 0;
+    const int blocksPerRow = (a.width() + 3) / 4;
+    QVector<qint64> blockTotals(blocksPerRow * ((a.height() + 3) / 4), 0);
+    QVector<int> blockCounts(blockTotals.size(), 0);
     for (int y = 0; y < a.height(); ++y) {
         const QRgb* la = reinterpret_cast<const QRgb*>(a.constScanLine(y));
         const QRgb* lb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
@@ -179,14 +183,21 @@ Difference Compare(const QImage& first, const QImage& second, bool checkAlpha)
             };
             if (alpha == 0 && !checkAlpha)
                 continue;
+            const int block = (y / 4) * blocksPerRow + x / 4;
             for (const int channel : channels) {
                 difference.max = qMax(difference.max, channel);
                 total += channel;
                 ++count;
+                blockTotals[block] += channel;
+                ++blockCounts[block];
             }
         }
     }
     difference.mean = count ? double(total) / count : 0.0;
+    for (int i = 0; i < blockTotals.size(); ++i) {
+        if (blockCounts.at(i))
+            difference.blockMax = qMax(difference.blockMax, double(blockTotals.at(i)) / blockCounts.at(i));
+    }
     return difference;
 }
 

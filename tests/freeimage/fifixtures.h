@@ -42,12 +42,15 @@ QString Identify(const QString& spec, const QString& format, int frame = 0);
 QImage Picture(int width, int height, bool alpha);
 
 // Comparison over the pixels visible in both (alpha above 0 in a), with the
-// colour weighted by alpha: the largest channel difference and the mean
-// absolute channel difference. Alpha itself is compared when checkAlpha.
+// colour weighted by alpha: the largest channel difference, the mean
+// absolute channel difference, and the largest mean over 4 x 4 blocks (lossy
+// codecs move single pixels at hard edges, not areas). Alpha itself is
+// compared when checkAlpha.
 struct Difference
 {
     int max = 0;
     double mean = 0.0;
+    double blockMax = 0.0;
     bool sameSize = false;
 };
 Difference Compare(const QImage& a, const QImage& b, bool checkAlpha = true);

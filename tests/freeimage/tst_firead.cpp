@@ -511,7 +511,7 @@ private slots:
     {
         QImageIOPlugin* plugin = Plugin();
         QVERIFY(plugin);
-        for (const char* foreign : {"bmp", "svg", "xpm", "ppm", "pcx", "psd", "tga", "wbmp", "mng"})
+        for (const char* foreign : {"bmp", "svg", "xpm", "ppm", "pcx", "psd", "tga", "mng", "xbm"})
             QCOMPARE(int(plugin->capabilities(nullptr, foreign)), 0);
         QCOMPARE(int(plugin->capabilities(nullptr, "png")), int(QImageIOPlugin::CanRead | QImageIOPlugin::CanWrite));
         QCOMPARE(int(plugin->capabilities(nullptr, "dds")), int(QImageIOPlugin::CanRead));

@@ -15,9 +15,10 @@ struct KeyInfo
 
 // Claimed because nothing installed reads or writes them, because Qt's
 // handlers cannot honour the options or the metadata (JPEG, PNG, GIF, TIFF,
-// ICO, WebP), or because Qt knows the extension only by content (jif, jpe,
-// jps, targa, wap, wbm). BMP, PNM, XBM, XPM, SVG, PSD, PCX, SGI, MNG, Sun
-// Raster and the other suffixes stay with Qt.
+// ICO, WebP), because Qt knows the extension only by content (jif, jpe, jps,
+// targa, wap, wbm), or because Qt's writer is broken (wbmp: widths from 128 on
+// lose a byte of their header). BMP, PNM, TGA, XBM, XPM, SVG, PSD, PCX, SGI,
+// MNG, Sun Raster and the other suffixes stay with Qt.
 const KeyInfo kKeys[] = {
     {"jpg", FIF_JPEG, true},   {"jpeg", FIF_JPEG, true},  {"jpe", FIF_JPEG, true},
     {"jif", FIF_JPEG, true},   {"jps", FIF_JPEG, false},
@@ -30,6 +31,7 @@ const KeyInfo kKeys[] = {
     {"wdp", FiFormat::FifJpegXr, true},
     {"hdr", FIF_HDR, true},    {"pfm", FIF_PFM, true},
     {"targa", FIF_TARGA, true}, {"wap", FIF_WBMP, true}, {"wbm", FIF_WBMP, true},
+    {"wbmp", FIF_WBMP, true},
     {"dds", FIF_DDS, false},   {"cut", FIF_CUT, false},
     {"iff", FIF_IFF, false},   {"lbm", FIF_IFF, false},
     {"koa", FIF_KOALA, false}, {"pcd", FIF_PCD, false},

@@ -274,23 +274,26 @@ FiBitmapPtr ToFloat(const QImage& source)
     return dib;
 }
 
+// Black and white as Qt's own bilevel writers make it: error-diffusion
+// dithering keeps the grey levels of areas.
 FiBitmapPtr ToBilevel(const QImage& source)
 {
-    const QImage image = source.convertToFormat(QImage::Format_Grayscale8);
+    const QImage image = source.convertToFormat(QImage::Format_RGB32)
+                             .convertToFormat(QImage::Format_Mono, Qt::MonoOnly | Qt::DiffuseDither);
     FiBitmapPtr dib(FreeImage_Allocate(image.width(), image.height(), 1));
-    if (!dib)
-        return dib;
+    if (!dib || image.isNull())
+        return FiBitmapPtr();
     RGBQUAD* palette = FreeImage_GetPalette(dib.get());
     palette[0] = RGBQUAD{0, 0, 0, 0};
     palette[1] = RGBQUAD{255, 255, 255, 0};
+    const QVector<QRgb> table = image.colorTable();
+    const bool firstIsWhite = !table.isEmpty() && qGray(table.at(0)) >= 128;
     for (int y = 0; y < image.height(); ++y) {
         const uchar* in = image.constScanLine(y);
         BYTE* out = TargetLine(dib.get(), y);
-        std::memset(out, 0, FreeImage_GetLine(dib.get()));
-        for (int x = 0; x < image.width(); ++x) {
-            if (in[x] >= 128)
-                out[x >> 3] |= BYTE(0x80 >> (x & 7));
-        }
+        const int bytes = (image.width() + 7) / 8;
+        for (int i = 0; i < bytes; ++i)
+            out[i] = firstIsWhite ? BYTE(~in[i]) : BYTE(in[i]);
     }
     return dib;
 }

@@ -465,6 +465,8 @@ bool FromExiv2(const QByteArray& file, FREE_IMAGE_FORMAT fif, FiMetadata& fields
     } catch (const std::exception& e) {
         qCDebug(lcKorvaneFi) << "Exiv2 cannot read the metadata:" << e.what();
         return false;
+    } catch (...) {
+        return false;
     }
     fields += found;
     return true;
@@ -539,18 +541,28 @@ void ApplyToBitmap(FIBITMAP* dib, const FiMetadata& fields, FREE_IMAGE_FORMAT ta
 
 bool ApplyWithExiv2(QByteArray& file, const FiMetadata& fields, const QImage& image)
 {
-    Exiv2::ExifData exif;
-    const bool hasExif = DecodeRawExif(fields, exif);
     const QString comment = JoinedComment(fields);
     const QString packet = FieldValue(fields, Xmp, kXmpField);
     bool hasIptc = false;
-    for (const FiMetadataField& field : fields)
+    bool hasRawExif = false;
+    for (const FiMetadataField& field : fields) {
         hasIptc = hasIptc || field.category == Iptc;
-    if (!hasExif && comment.isEmpty() && packet.isEmpty() && !hasIptc)
+        hasRawExif = hasRawExif || field.category == ExifRaw;
+    }
+    if (!hasRawExif && comment.isEmpty() && packet.isEmpty() && !hasIptc)
         return true;
 
     FiLibrary::Ensure();
     try {
+        // A damaged block is left out; the rest is still written.
+        Exiv2::ExifData exif;
+        bool hasExif = false;
+        try {
+            hasExif = DecodeRawExif(fields, exif);
+        } catch (const std::exception& e) {
+            qCDebug(lcKorvaneFi) << "Exif block not decoded:" << e.what();
+            exif.clear();
+        }
         std::unique_ptr<Exiv2::Image> target(
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(file.constData()), long(file.size()))
                 .release());
@@ -596,6 +608,8 @@ bool ApplyWithExiv2(QByteArray& file, const FiMetadata& fields, const QImage& im
         return true;
     } catch (const std::exception& e) {
         qCDebug(lcKorvaneFi) << "Exiv2 cannot write the metadata:" << e.what();
+        return false;
+    } catch (...) {
         return false;
     }
 }

@@ -22,13 +22,44 @@ bool SizeAcceptable(FIBITMAP* dib)
     return width > 0 && height > 0 && width * height <= kMaxPixels;
 }
 
-void AttachColorSpace(FIBITMAP* dib, QImage& image)
+// The profile of a PNG's iCCP chunk (name, 0, compression method 0, zlib
+// data). Debian's FreeImage does not load it.
+QByteArray PngProfile(const QByteArray& file)
+{
+    qint64 pos = 8;
+    while (pos + 12 <= file.size()) {
+        const uchar* chunk = reinterpret_cast<const uchar*>(file.constData()) + pos;
+        const qint64 length = (qint64(chunk[0]) << 24) | (chunk[1] << 16) | (chunk[2] << 8) | chunk[3];
+        if (length < 0 || pos + 12 + length > file.size())
+            break;
+        const QByteArray type = file.mid(int(pos) + 4, 4);
+        if (type == "IDAT" || type == "IEND")
+            break;
+        if (type == "iCCP") {
+            const QByteArray data = file.mid(int(pos) + 8, int(length));
+            const int nameEnd = data.indexOf('\0');
+            if (nameEnd < 1 || nameEnd + 2 >= data.size() || data.at(nameEnd + 1) != 0)
+                return QByteArray();
+            // qUncompress takes the expected size first and grows as needed.
+            const QByteArray size(4, '\0');
+            return qUncompress(size + data.mid(nameEnd + 2));
+        }
+        pos += 12 + length;
+    }
+    return QByteArray();
+}
+
+void AttachColorSpace(FIBITMAP* dib, FREE_IMAGE_FORMAT fif, const QByteArray& file, QImage& image)
 {
     const FIICCPROFILE* profile = FreeImage_GetICCProfile(dib);
-    if (!profile || !profile->data || profile->size <= 0 || (profile->flags & FIICC_COLOR_IS_CMYK))
+    QByteArray bytes;
+    if (profile && profile->data && profile->size > 0 && !(profile->flags & FIICC_COLOR_IS_CMYK))
+        bytes = QByteArray(static_cast<const char*>(profile->data), int(profile->size));
+    else if (fif == FIF_PNG)
+        bytes = PngProfile(file);
+    if (bytes.isEmpty())
         return;
-    const QColorSpace space = QColorSpace::fromIccProfile(
-        QByteArray(static_cast<const char*>(profile->data), int(profile->size)));
+    const QColorSpace space = QColorSpace::fromIccProfile(bytes);
     if (space.isValid())
         image.setColorSpace(space);
 }
@@ -142,7 +173,7 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
             return QImage();
         if (SizeAcceptable(dib)) {
             image = FiImage::ToQImage(dib);
-            AttachColorSpace(dib, image);
+            AttachColorSpace(dib, fif, baFile, image);
         }
         if (page == 0)
             KeepBitmapMetadata(dib);
@@ -175,7 +206,7 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         // bottom to top, as Netpbm and ImageMagick read and write them.
         if (fif == FIF_PFM)
             image = image.mirrored(false, true);
-        AttachColorSpace(dib.get(), image);
+        AttachColorSpace(dib.get(), fif, baFile, image);
         KeepBitmapMetadata(dib.get());
     } else {
         qCDebug(lcKorvaneFi) << "decoding failed:" << FiLibrary::TakeMessage();

@@ -10,6 +10,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -147,6 +148,26 @@ FiBitmapPtr GifBitmap(const QImage& source)
     return dib;
 }
 
+// FreeImage stores Targa rows bottom up under a bottom-left origin, which
+// ImageMagick reads upside down; rows top down under a top-left origin read
+// the same everywhere. Uncompressed 24/32-bit files only: an 18-byte header
+// (with the ID length in its first byte), no colour map, then the rows.
+void MakeTargaTopDown(QByteArray& file, int width, int height)
+{
+    if (file.size() < 18 || file.at(1) != 0 || file.at(2) != 2)
+        return;
+    const int bytesPerPixel = uchar(file.at(16)) / 8;
+    const int start = 18 + uchar(file.at(0));
+    const int stride = width * bytesPerPixel;
+    if ((bytesPerPixel != 3 && bytesPerPixel != 4) || (uchar(file.at(17)) & 0x20)
+        || qint64(start) + qint64(stride) * height > file.size())
+        return;
+    QByteArray rows = file.mid(start, stride * height);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(file.data() + start + y * stride, rows.constData() + (height - 1 - y) * stride, size_t(stride));
+    file[17] = char(uchar(file.at(17)) | 0x20);
+}
+
 bool SaveToBytes(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, int flags, QByteArray& file)
 {
     FIMEMORY* memory = FreeImage_OpenMemory();
@@ -211,6 +232,8 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
     }
     if (!ok)
         return false;
+    if (fif == FIF_TARGA)
+        MakeTargaTopDown(file, image.width(), image.height());
 
     if (!fields.isEmpty() && (fif == FIF_JPEG || fif == FIF_TIFF)) {
         if (!FiMetadataIO::ApplyWithExiv2(file, fields, image))
