@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVector>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstdlib>
@@ -33,9 +34,21 @@ const char* PackageOf(const QString& tool)
     return "?";
 }
 
+void PutLe16(QByteArray& out, quint16 value)
+{
+    out.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+void PutLe32(QByteArray& out, quint32 value)
+{
+    PutLe16(out, quint16(value & 0xFFFF));
+    PutLe16(out, quint16(value >> 16));
+}
+
 } // namespace
 
 namespace FiFixtures {
+
 
 void SwitchPluginOn()
 {
@@ -199,6 +212,126 @@ Difference Compare(const QImage& first, const QImage& second, bool checkAlpha)
             difference.blockMax = qMax(difference.blockMax, double(blockTotals.at(i)) / blockCounts.at(i));
     }
     return difference;
+}
+
+// Dr. Halo: a 6-byte header, then per line its byte count, run-length
+// packets (high bit: a run of the next byte) and a closing 0. Eight grey
+// stripes of twelve pixels, value 30 * stripe.
+QByteArray HandCut()
+{
+    QByteArray file;
+    PutLe16(file, kHandWidth);
+    PutLe16(file, kHandHeight);
+    PutLe16(file, 0);
+    for (int y = 0; y < kHandHeight; ++y) {
+        QByteArray line;
+        for (int stripe = 0; stripe < 8; ++stripe)
+            line.append(char(0x80 | 12)).append(char(30 * stripe));
+        line.append('\0');
+        PutLe16(file, quint16(line.size()));
+        file.append(line);
+    }
+    return file;
+}
+
+// C64 Koala: load address, 8000 bitmap bytes, 1000 screen and 1000 colour
+// bytes, background. Every byte 0x1B gives the four double-width pixels
+// background, screen high nibble, screen low nibble, colour nibble.
+QByteArray HandKoala()
+{
+    QByteArray file;
+    file.append('\x00').append('\x60');
+    file.append(QByteArray(8000, '\x1B'));
+    file.append(QByteArray(1000, '\x25'));   // red, green
+    file.append(QByteArray(1000, '\x06'));   // blue
+    file.append('\x00');                     // black
+    return file;
+}
+
+// A minimal linear DNG: one strip of 16-bit RGB samples, dark on the left
+// half and bright on the right, with the camera's make and model.
+QByteArray HandDng()
+{
+    struct Entry { quint16 tag, type; quint32 count; QByteArray data; };
+    auto shorts = [](std::initializer_list<quint16> values) {
+        QByteArray out;
+        for (quint16 v : values)
+            PutLe16(out, v);
+        return out;
+    };
+    auto longs = [](std::initializer_list<quint32> values) {
+        QByteArray out;
+        for (quint32 v : values)
+            PutLe32(out, v);
+        return out;
+    };
+    QByteArray pixels;
+    for (int y = 0; y < kHandHeight; ++y)
+        for (int x = 0; x < kHandWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                PutLe16(pixels, x < kHandWidth / 2 ? 3000 : 50000);
+    QByteArray matrix;
+    for (int i = 0; i < 9; ++i) {
+        PutLe32(matrix, i % 4 == 0 ? 1 : 0);
+        PutLe32(matrix, 1);
+    }
+    const QList<Entry> entries = {
+        {254, 4, 1, longs({0})},
+        {256, 4, 1, longs({quint32(kHandWidth)})},
+        {257, 4, 1, longs({quint32(kHandHeight)})},
+        {258, 3, 3, shorts({16, 16, 16})},
+        {259, 3, 1, shorts({1})},
+        {262, 3, 1, shorts({34892})},
+        {271, 2, 8, QByteArray("Korvane", 8)},
+        {272, 2, 8, QByteArray("DngTest", 8)},
+        {273, 4, 1, QByteArray()},   // strip offset, filled in below
+        {274, 3, 1, shorts({1})},
+        {277, 3, 1, shorts({3})},
+        {278, 4, 1, longs({quint32(kHandHeight)})},
+        {279, 4, 1, longs({quint32(pixels.size())})},
+        {284, 3, 1, shorts({1})},
+        {50706, 1, 4, QByteArray("\x01\x04\x00\x00", 4)},
+        {50708, 2, 8, QByteArray("DngTest", 8)},
+        {50721, 10, 9, matrix},
+        {50728, 5, 3, QByteArray()},
+        {50778, 3, 1, shorts({21})},
+    };
+    QByteArray neutral;
+    for (int i = 0; i < 3; ++i) {
+        PutLe32(neutral, 1);
+        PutLe32(neutral, 1);
+    }
+    const quint32 ifdSize = 2 + 12 * entries.size() + 4;
+    quint32 extra = 8 + ifdSize;
+    QByteArray ifd;
+    QByteArray overflow;
+    PutLe16(ifd, quint16(entries.size()));
+    QList<int> stripOffsetFields;
+    for (Entry entry : entries) {
+        if (entry.tag == 50728)
+            entry.data = neutral;
+        PutLe16(ifd, entry.tag);
+        PutLe16(ifd, entry.type);
+        PutLe32(ifd, entry.count);
+        if (entry.tag == 273) {
+            stripOffsetFields << ifd.size();
+            PutLe32(ifd, 0);
+        } else if (entry.data.size() <= 4) {
+            ifd.append(entry.data.leftJustified(4, '\0'));
+        } else {
+            PutLe32(ifd, extra + quint32(overflow.size()));
+            overflow.append(entry.data);
+            if (overflow.size() % 2)
+                overflow.append('\0');
+        }
+    }
+    PutLe32(ifd, 0);
+    const quint32 stripOffset = extra + quint32(overflow.size());
+    for (int field : stripOffsetFields)
+        qToLittleEndian<quint32>(stripOffset, ifd.data() + field);
+    QByteArray file("II*\0", 4);
+    PutLe32(file, 8);
+    return file + ifd + overflow + pixels;
 }
 
 bool Save(const QString& path, const QByteArray& bytes)

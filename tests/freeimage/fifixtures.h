@@ -55,6 +55,17 @@ struct Difference
 };
 Difference Compare(const QImage& a, const QImage& b, bool checkAlpha = true);
 
+// Files no installed tool writes, made by hand at kHandWidth x kHandHeight:
+// Dr. Halo (eight grey stripes of twelve pixels, value 30 * stripe); C64
+// Koala (320 x 200, every byte 0x1B: background black, red, green, blue
+// double-width pixels); a minimal linear DNG (16-bit RGB, dark left half,
+// bright right half, make "Korvane", model "DngTest").
+const int kHandWidth = 96;
+const int kHandHeight = 64;
+QByteArray HandCut();
+QByteArray HandKoala();
+QByteArray HandDng();
+
 // Writes bytes to a file; false on failure.
 bool Save(const QString& path, const QByteArray& bytes);
 QByteArray Load(const QString& path);

@@ -158,6 +158,19 @@ FREE_IMAGE_FORMAT Resolve(const QByteArray& head, const QByteArray& key)
     return named;
 }
 
+bool IsIsolated(FREE_IMAGE_FORMAT fif)
+{
+    if (fif == FifJpegXr)
+        return true;
+    switch (fif) {
+    case FIF_JNG: case FIF_PICT: case FIF_CUT: case FIF_KOALA: case FIF_IFF: case FIF_DDS:
+    case FIF_PCD: case FIF_WBMP: case FIF_RAW: case FIF_HDR: case FIF_PFM: case FIF_TARGA:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool IsMultiPage(FREE_IMAGE_FORMAT fif)
 {
     return fif == FIF_TIFF || fif == FIF_GIF || fif == FIF_ICO;

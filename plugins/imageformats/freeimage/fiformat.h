@@ -38,6 +38,11 @@ FREE_IMAGE_FORMAT Sniff(QIODevice* device);
 const int HeadSize = 1024;
 FREE_IMAGE_FORMAT Resolve(const QByteArray& head, const QByteArray& key);
 
+// Formats decoded in a child process (see FiIsolate): decoders that crash or
+// hang on damaged files, for formats rare enough that a process each costs
+// nothing noticeable.
+bool IsIsolated(FREE_IMAGE_FORMAT fif);
+
 // Formats whose files can hold several images.
 bool IsMultiPage(FREE_IMAGE_FORMAT fif);
 

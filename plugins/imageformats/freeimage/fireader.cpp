@@ -1,7 +1,9 @@
 #include "fireader.h"
 
 #include "fiformat.h"
+#include "fiisolate.h"
 #include "filibrary.h"
+#include "fisanitize.h"
 #include "jxrcodec.h"
 
 #include <QColorSpace>
@@ -14,6 +16,9 @@ namespace {
 // Pictures beyond this many pixels are refused before they are decoded: a
 // damaged header must not make the decoder allocate gigabytes.
 const qint64 kMaxPixels = qint64(1) << 28;
+
+// Time a decoder run apart may take: raw photographs need seconds.
+const int kIsolatedTimeoutMs = 20000;
 
 bool SizeAcceptable(FIBITMAP* dib)
 {
@@ -107,12 +112,11 @@ bool FiReader::Load(QIODevice* device, const QByteArray& key)
     fif = FiFormat::Resolve(baFile.left(FiFormat::HeadSize), key.toLower());
     if (fif == FIF_UNKNOWN)
         return false;
+    baFile = FiSanitize::ForDecoding(baFile, fif);
+    if (baFile.isEmpty())
+        return false;
 
-    if (fif == FiFormat::FifJpegXr) {
-        if (!JxrCodec::Size(baFile).isValid())
-            return false;
-        iPageCount = 1;
-    } else if (FiFormat::IsMultiPage(fif)) {
+    if (FiFormat::IsMultiPage(fif)) {
         pMultiMemory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(baFile.data()), DWORD(baFile.size()));
         if (pMultiMemory)
             pMulti = FreeImage_LoadMultiBitmapFromMemory(fif, pMultiMemory, FiFormat::LoadFlags(fif));
@@ -136,11 +140,12 @@ bool FiReader::JumpToPage(int page)
     return true;
 }
 
-FIBITMAP* FiReader::LoadSingle(int flags, FIMEMORY** memory)
+FIBITMAP* FiReader::LoadSingle(int flags, FIMEMORY** memory) const
 {
     // A stream of its own for every load: the multi-page bitmap keeps its
     // position in the other one.
-    *memory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(baFile.data()), DWORD(baFile.size()));
+    *memory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(const_cast<char*>(baFile.constData())),
+                                   DWORD(baFile.size()));
     if (!*memory)
         return nullptr;
     return FreeImage_LoadFromMemory(fif, *memory, flags);
@@ -163,24 +168,38 @@ void FiReader::TakeAnimation(FIBITMAP* dib)
 
 QImage FiReader::DecodePage(int page, const QSize& scaledSize)
 {
-    if (fif == FiFormat::FifJpegXr)
-        return JxrCodec::Decode(baFile);
-
-    QImage image;
-    if (pMulti) {
-        FIBITMAP* dib = FreeImage_LockPage(pMulti, page);
-        if (!dib)
+    if (FiFormat::IsIsolated(fif)) {
+        // A decoder that died or stalled once is not run again for the page.
+        if (bIsolatedFailed)
             return QImage();
-        if (SizeAcceptable(dib)) {
-            image = FiImage::ToQImage(dib);
-            AttachColorSpace(dib, fif, baFile, image);
-        }
-        if (page == 0)
-            KeepBitmapMetadata(dib);
-        TakeAnimation(dib);
-        FreeImage_UnlockPage(pMulti, dib, FALSE);
+        const FiReader* self = this;
+        const QImage image = FiIsolate::Run(
+            [self, scaledSize]() { return self->DecodeSingle(scaledSize, nullptr); }, kIsolatedTimeoutMs);
+        bIsolatedFailed = image.isNull();
         return image;
     }
+    if (!pMulti)
+        return DecodeSingle(scaledSize, this);
+
+    QImage image;
+    FIBITMAP* dib = FreeImage_LockPage(pMulti, page);
+    if (!dib)
+        return QImage();
+    if (SizeAcceptable(dib)) {
+        image = FiImage::ToQImage(dib);
+        AttachColorSpace(dib, fif, baFile, image);
+    }
+    if (page == 0)
+        KeepBitmapMetadata(dib);
+    TakeAnimation(dib);
+    FreeImage_UnlockPage(pMulti, dib, FALSE);
+    return image;
+}
+
+QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
+{
+    if (fif == FiFormat::FifJpegXr)
+        return JxrCodec::Decode(baFile);
 
     int flags = FiFormat::LoadFlags(fif);
     if (FreeImage_FIFSupportsNoPixels(fif)) {
@@ -198,6 +217,7 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         const int requested = qBound(1, std::max(scaledSize.width(), scaledSize.height()), 0x7FFF);
         flags |= requested << 16;
     }
+    QImage image;
     FIMEMORY* memory = nullptr;
     FiBitmapPtr dib(LoadSingle(flags, &memory));
     if (dib && SizeAcceptable(dib.get())) {
@@ -207,7 +227,8 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         if (fif == FIF_PFM)
             image = image.mirrored(false, true);
         AttachColorSpace(dib.get(), fif, baFile, image);
-        KeepBitmapMetadata(dib.get());
+        if (keeper)
+            keeper->KeepBitmapMetadata(dib.get());
     } else {
         qCDebug(lcKorvaneFi) << "decoding failed:" << FiLibrary::TakeMessage();
     }
@@ -249,9 +270,7 @@ QSize FiReader::PageSize()
         return QSize();
     if (iCachedPage == iPage)
         return cachedImage.size();
-    if (fif == FiFormat::FifJpegXr)
-        return JxrCodec::Size(baFile);
-    if (!pMulti && FreeImage_FIFSupportsNoPixels(fif)) {
+    if (!pMulti && !FiFormat::IsIsolated(fif) && FreeImage_FIFSupportsNoPixels(fif)) {
         FIMEMORY* memory = nullptr;
         FiBitmapPtr header(LoadSingle(FiFormat::LoadFlags(fif) | FIF_LOAD_NOPIXELS, &memory));
         QSize size;
@@ -292,10 +311,9 @@ QString FiReader::Description()
     if (bDescribed || !bLoaded)
         return sDescription;
     bDescribed = true;
-    if (fif == FiFormat::FifJpegXr)
-        return sDescription;
 
-    if (!bBitmapFields) {
+    // Decoders run apart bring no metadata back; Exiv2 reads theirs.
+    if (!bBitmapFields && !FiFormat::IsIsolated(fif)) {
         if (pMulti) {
             FIBITMAP* dib = FreeImage_LockPage(pMulti, 0);
             if (dib) {

@@ -52,7 +52,9 @@ public:
 
 private:
     QImage DecodePage(int page, const QSize& scaledSize);
-    FIBITMAP* LoadSingle(int flags, FIMEMORY** memory);
+    // A single-page file; FreeImage's metadata goes to keeper when given.
+    QImage DecodeSingle(const QSize& scaledSize, FiReader* keeper) const;
+    FIBITMAP* LoadSingle(int flags, FIMEMORY** memory) const;
     void KeepBitmapMetadata(FIBITMAP* dib);
     void TakeAnimation(FIBITMAP* dib);
 
@@ -71,6 +73,8 @@ private:
     bool bBitmapFields = false;
     QString sDescription;
     bool bDescribed = false;
+
+    bool bIsolatedFailed = false;   // the single page's decoder run apart failed
 
     int iFrameDelay = 0;
     int iLoopCount = 0;
