@@ -1,8 +1,11 @@
-// Shared start-up of every test process: a private settings store, the
-// offscreen platform, the program's own plugin folder and its resources.
+// Shared start-up of every test process, as the program starts: a private
+// settings store with the plugin switches written, the offscreen platform,
+// the program's own plugin folder first, and its resources. A test of a
+// switched-off plugin changes its switch before the first image is read.
 #ifndef KORVANE_TESTSUPPORT_H
 #define KORVANE_TESTSUPPORT_H
 
+#include "gen/plugins.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -44,6 +47,7 @@ inline void KorvaneInitResources()
     int main(int argc, char** argv)                                    \
     {                                                                  \
         KorvaneTest::IsolateSettings();                                \
+        PLMInitPlugins();                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))            \
             qputenv("QT_QPA_PLATFORM", "offscreen");                   \
         PrependProgramPluginFolder();                                  \

@@ -113,7 +113,9 @@ private slots:
         QVERIFY(handler.jumpToImage(1) && handler.read(&image));
         QVERIFY(handler.jumpToImage(0) && handler.read(&image));
         QCOMPARE(image.size(), QSize(24, 16));
-        QCOMPARE(handler.option(QImageIOHandler::Description).toString(), QStringLiteral("Author: Bert\n\n"));
+        const QString text = handler.option(QImageIOHandler::Description).toString();
+        QVERIFY2(text.contains(QStringLiteral("Author: Bert\n\n")) && !text.contains(QStringLiteral("Ann")),
+                 qPrintable(text));
 
         // Raw frames have no description and no byte range.
         QByteArray raw(2048, '\0');

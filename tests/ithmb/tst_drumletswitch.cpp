@@ -21,7 +21,7 @@ private slots:
         if (qgetenv("DRUMLET_TEST_SWITCH") == "false")
             settings.setValue(QStringLiteral("Ithmb"), false);
         else
-            QVERIFY(!settings.contains(QStringLiteral("Ithmb")));
+            settings.remove(QStringLiteral("Ithmb"));
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     }
 

@@ -67,9 +67,21 @@ QImageIOHandler* FreeImagePlugin::create(QIODevice* device, const QByteArray& fo
 {
     if (!bEnabled)
         return nullptr;
+    // Found by content under another plugin's key (a PNG named .pdf): name the
+    // format that was found, as Qt's own handlers do.
+    QByteArray key = format.toLower();
+    if (device && !FiFormat::CanReadKey(key)) {
+        const FREE_IMAGE_FORMAT fif = FiFormat::Sniff(device);
+        if (fif == FiFormat::FifJpegXr) {
+            key = QByteArrayLiteral("jxr");
+        } else if (fif != FIF_UNKNOWN) {
+            FiLibrary::Ensure();
+            key = QByteArray(FreeImage_GetFormatFromFIF(fif)).toLower();
+        }
+    }
     FreeImageHandler* handler = new FreeImageHandler;
     handler->setDevice(device);
-    handler->setFormat(format.toLower());
+    handler->setFormat(key);
     return handler;
 }
 

@@ -266,19 +266,25 @@ void FitExif(Exiv2::ExifData& exif, bool tiff, const QImage& image)
         exif["Exif.Photo.PixelYDimension"] = uint32_t(image.height());
 }
 
-// The comment of the packed entry: its "Comment" field, or else every comment
-// as "name: value" lines.
+// The comment of the packed entry: its "Comment" field, then every other
+// comment as a "name: value" paragraph, the way Qt's JPEG handler writes and
+// reads named texts. A paragraph the comment already holds is not repeated.
 QString JoinedComment(const FiMetadata& fields)
 {
-    QStringList lines;
+    QStringList paragraphs;
     for (const FiMetadataField& field : fields) {
-        if (field.category != FiMetadataIO::Comments)
-            continue;
-        if (BaseName(field.name) == kCommentField)
-            return field.value;
-        lines << field.name + QStringLiteral(": ") + field.value;
+        if (field.category == FiMetadataIO::Comments && BaseName(field.name) == kCommentField)
+            paragraphs += field.value.split(QStringLiteral("\n\n"));
     }
-    return lines.join(QLatin1Char('\n'));
+    for (const FiMetadataField& field : fields) {
+        if (field.category != FiMetadataIO::Comments || BaseName(field.name) == kCommentField)
+            continue;
+        const QString paragraph = field.name + QStringLiteral(": ") + field.value;
+        if (!paragraphs.contains(paragraph))
+            paragraphs << paragraph;
+    }
+    paragraphs.removeAll(QString());
+    return paragraphs.join(QStringLiteral("\n\n"));
 }
 
 QString FieldValue(const FiMetadata& fields, int category, const QString& name)
@@ -489,8 +495,49 @@ QString ToDescription(const FiMetadata& fields)
             pairs << declaration + EncodeName(field.name) + QStringLiteral(": ") + field.value.simplified();
         }
     }
+    // Named texts also under their own names, as Qt's handlers offer them: a
+    // PNG text chunk by its keyword, a JPEG comment's "name: value" paragraphs
+    // by their names.
+    for (const FiMetadataField& field : fields) {
+        if (field.category != Comments || field.name.isEmpty())
+            continue;
+        const QStringList paragraphs = BaseName(field.name) == kCommentField
+                                           ? field.value.split(QStringLiteral("\n\n"))
+                                           : QStringList(field.name + QStringLiteral(": ") + field.value);
+        for (const QString& paragraph : paragraphs) {
+            const int colon = paragraph.indexOf(QStringLiteral(": "));
+            if (colon <= 0 || paragraph.left(colon).contains(QLatin1Char(' ')))
+                continue;
+            const QString pair = paragraph.left(colon) + QStringLiteral(": ") + paragraph.mid(colon + 2).simplified();
+            if (!pairs.contains(pair))
+                pairs << pair;
+        }
+    }
     return pairs.join(QStringLiteral("\n\n"));
 }
+
+namespace {
+
+// The category a key of the layout belongs to ("XXXnn..."), or -1.
+int CategoryOfKey(const QString& key)
+{
+    if (key.size() < 5 || !key.at(3).isDigit() || !key.at(4).isDigit())
+        return -1;
+    const int category = key.mid(3, 2).toInt();
+    return category < CategoryCount ? category : -1;
+}
+
+// A text offered both in its category and under its own name arrives twice.
+void AppendOnce(FiMetadata& fields, const FiMetadataField& field)
+{
+    for (const FiMetadataField& known : qAsConst(fields)) {
+        if (known.category == field.category && known.name == field.name && known.value == field.value)
+            return;
+    }
+    fields.append(field);
+}
+
+} // namespace
 
 FiMetadata FromDescription(const QString& description)
 {
@@ -499,8 +546,13 @@ FiMetadata FromDescription(const QString& description)
     const QStringList entries = description.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
     for (const QString& entry : entries) {
         const int split = entry.indexOf(separator);
-        if (split < 0)
+        if (split < 0) {
+            // A named text set on the writer directly ("Author: Ann").
+            const int colon = entry.indexOf(QStringLiteral(": "));
+            if (colon > 0 && CategoryOfKey(entry.left(colon)) < 0)
+                AppendOnce(fields, {Comments, entry.left(colon), entry.mid(colon + 2)});
             continue;
+        }
         QStringList keys;
         QStringList values;
         if (!MetadataPacking::Unpack(entry.left(split + MetadataPacking::PackedKeySuffix().size()),
@@ -508,14 +560,12 @@ FiMetadata FromDescription(const QString& description)
             continue;
         for (int i = 0; i < keys.size(); ++i) {
             const QString& key = keys.at(i);
-            bool numbered = false;
-            const int category = key.size() >= 5 ? key.mid(3, 2).toInt(&numbered) : -1;
-            if (numbered && category >= 0 && category < CategoryCount && key.at(3).isDigit()
-                && key.at(4).isDigit()) {
+            const int category = CategoryOfKey(key);
+            if (category >= 0) {
                 if (key.size() > 5)
-                    fields.append({category, DecodeName(key.mid(5)), values.at(i)});
+                    AppendOnce(fields, {category, DecodeName(key.mid(5)), values.at(i)});
             } else if (!key.isEmpty()) {
-                fields.append({Comments, key, values.at(i)});
+                AppendOnce(fields, {Comments, key, values.at(i)});
             }
         }
     }
