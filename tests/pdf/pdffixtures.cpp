@@ -273,4 +273,24 @@ void CheckWithTools(const QString& path, const QSize& imageSize, const QSize& pa
     CheckPage(rendered.convertToFormat(QImage::Format_RGB32), where);
 }
 
+QList<PageCase> PageCases()
+{
+    struct Paper { int id; const char* name; QSize portrait; };
+    const Paper papers[] = {{0, "A4", QSize(595, 842)}, {2, "Letter", QSize(612, 792)}, {3, "Legal", QSize(612, 1008)}};
+    QList<PageCase> cases;
+    for (const Paper& paper : papers) {
+        for (int orientation : {0, 1}) {
+            const QSize page = orientation ? paper.portrait.transposed() : paper.portrait;
+            for (int alignment : {0, 1}) {
+                const QRectF where = alignment ? QRectF(0, 0, 100, 50)
+                                               : QRectF((page.width() - 100) / 2.0, (page.height() - 50) / 2.0, 100, 50);
+                const QByteArray name = QByteArray(paper.name) + (orientation ? " landscape" : " portrait")
+                                        + (alignment ? " top left" : " centre");
+                cases << PageCase{name, paper.id, orientation, alignment, page, where};
+            }
+        }
+    }
+    return cases;
+}
+
 } // namespace PdfFixtures

@@ -71,6 +71,19 @@ bool HaveTools();
 // pixels, and, rendered at 72 DPI, the picture at where (points).
 void CheckWithTools(const QString& path, const QSize& imageSize, const QSize& page, const QRectF& where);
 
+// Every page size, orientation and alignment the PDF dialog offers, with where
+// a 200 x 100 picture at 144 DPI (100 x 50 points) lands on the page.
+struct PageCase
+{
+    QByteArray name;
+    int pageSize;
+    int orientation;
+    int alignment;
+    QSize page;      // points
+    QRectF where;    // points
+};
+QList<PageCase> PageCases();
+
 } // namespace PdfFixtures
 
 #endif

@@ -69,22 +69,10 @@ private slots:
         QTest::addColumn<QSize>("page");      // points
         QTest::addColumn<QRectF>("where");    // points
 
-        struct Paper { int id; const char* name; QSize portrait; };
-        const Paper papers[] = {{0, "A4", QSize(595, 842)}, {2, "Letter", QSize(612, 792)}, {3, "Legal", QSize(612, 1008)}};
         // 200 x 100 pixels at 144 DPI are 100 x 50 points.
         const QImage picture = Picture(200, 100, 144);
-        for (const Paper& paper : papers) {
-            for (int orientation : {0, 1}) {
-                const QSize page = orientation ? paper.portrait.transposed() : paper.portrait;
-                for (int alignment : {0, 1}) {
-                    const QRectF where = alignment ? QRectF(0, 0, 100, 50)
-                                                   : QRectF((page.width() - 100) / 2.0, (page.height() - 50) / 2.0, 100, 50);
-                    QTest::addRow("%s %s %s", paper.name, orientation ? "landscape" : "portrait",
-                                  alignment ? "top left" : "centre")
-                        << paper.id << orientation << alignment << picture << page << where;
-                }
-            }
-        }
+        for (const PageCase& c : PageCases())
+            QTest::newRow(c.name.constData()) << c.pageSize << c.orientation << c.alignment << picture << c.page << c.where;
         QTest::newRow("too large for the page") << 3 << 1 << 0 << Picture(2016, 612, 72) << QSize(1008, 612)
                                                 << QRectF(0, 153, 1008, 306);
     }
