@@ -160,10 +160,8 @@ FREE_IMAGE_FORMAT Resolve(const QByteArray& head, const QByteArray& key)
 
 bool IsIsolated(FREE_IMAGE_FORMAT fif)
 {
-    if (fif == FifJpegXr)
-        return true;
     switch (fif) {
-    case FIF_JNG: case FIF_PICT: case FIF_CUT: case FIF_KOALA: case FIF_IFF: case FIF_DDS:
+    case FIF_JXR: case FIF_JNG: case FIF_PICT: case FIF_CUT: case FIF_KOALA: case FIF_IFF: case FIF_DDS:
     case FIF_PCD: case FIF_WBMP: case FIF_RAW: case FIF_HDR: case FIF_PFM: case FIF_TARGA:
         return true;
     default:

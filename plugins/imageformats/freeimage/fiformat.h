@@ -11,9 +11,9 @@ class QIODevice;
 
 namespace FiFormat {
 
-// FreeImage's ids end well below this; it stands for JPEG XR through libjxr,
-// which Debian's FreeImage cannot read or write.
-const FREE_IMAGE_FORMAT FifJpegXr = FREE_IMAGE_FORMAT(1000);
+// JPEG XR goes to libjxr: Debian's FreeImage can neither read nor write it,
+// though it knows the format's id.
+const FREE_IMAGE_FORMAT FifJpegXr = FIF_JXR;
 
 // Every key of the plugin's metadata, in the order of korvanefi.json.
 QList<QByteArray> Keys();
