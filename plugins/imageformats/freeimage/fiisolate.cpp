@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,8 +46,13 @@ bool WriteAll(int fd, const void* data, size_t size)
 
 // The child's side: only the decoder, malloc and write() run here; no Qt
 // logging or event machinery, which may hold locks of the parent's threads.
-[[noreturn]] void Child(int fd, const std::function<QImage()>& decode)
+[[noreturn]] void Child(int fd, pid_t parent, const std::function<QImage()>& decode)
 {
+    // A child that outlives its parent (killed while the decoder spins)
+    // goes with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        _exit(1);
     // A crash ends the child at once: the parent's crash handlers (a test
     // framework's stack dumper, say) are not for it.
     for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
@@ -100,7 +106,8 @@ QImage Run(const std::function<QImage()>& decode, int timeoutMs)
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return QImage();
-    const pid_t child = fork();
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
     if (child < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
@@ -108,7 +115,7 @@ QImage Run(const std::function<QImage()>& decode, int timeoutMs)
     }
     if (child == 0) {
         ::close(fds[0]);
-        Child(fds[1], decode);
+        Child(fds[1], parent, decode);
     }
     ::close(fds[1]);
 
