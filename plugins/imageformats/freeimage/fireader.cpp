@@ -4,7 +4,9 @@
 #include "fiisolate.h"
 #include "filibrary.h"
 #include "fisanitize.h"
+#include "jpegcodec.h"
 #include "jxrcodec.h"
+#include "pngcodec.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -27,41 +29,12 @@ bool SizeAcceptable(FIBITMAP* dib)
     return width > 0 && height > 0 && width * height <= kMaxPixels;
 }
 
-// The profile of a PNG's iCCP chunk (name, 0, compression method 0, zlib
-// data). Debian's FreeImage does not load it.
-QByteArray PngProfile(const QByteArray& file)
-{
-    qint64 pos = 8;
-    while (pos + 12 <= file.size()) {
-        const uchar* chunk = reinterpret_cast<const uchar*>(file.constData()) + pos;
-        const qint64 length = (qint64(chunk[0]) << 24) | (chunk[1] << 16) | (chunk[2] << 8) | chunk[3];
-        if (length < 0 || pos + 12 + length > file.size())
-            break;
-        const QByteArray type = file.mid(int(pos) + 4, 4);
-        if (type == "IDAT" || type == "IEND")
-            break;
-        if (type == "iCCP") {
-            const QByteArray data = file.mid(int(pos) + 8, int(length));
-            const int nameEnd = data.indexOf('\0');
-            if (nameEnd < 1 || nameEnd + 2 >= data.size() || data.at(nameEnd + 1) != 0)
-                return QByteArray();
-            // qUncompress takes the expected size first and grows as needed.
-            const QByteArray size(4, '\0');
-            return qUncompress(size + data.mid(nameEnd + 2));
-        }
-        pos += 12 + length;
-    }
-    return QByteArray();
-}
-
-void AttachColorSpace(FIBITMAP* dib, FREE_IMAGE_FORMAT fif, const QByteArray& file, QImage& image)
+void AttachColorSpace(FIBITMAP* dib, QImage& image)
 {
     const FIICCPROFILE* profile = FreeImage_GetICCProfile(dib);
     QByteArray bytes;
     if (profile && profile->data && profile->size > 0 && !(profile->flags & FIICC_COLOR_IS_CMYK))
         bytes = QByteArray(static_cast<const char*>(profile->data), int(profile->size));
-    else if (fif == FIF_PNG)
-        bytes = PngProfile(file);
     if (bytes.isEmpty())
         return;
     const QColorSpace space = QColorSpace::fromIccProfile(bytes);
@@ -187,7 +160,7 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         return QImage();
     if (SizeAcceptable(dib)) {
         image = FiImage::ToQImage(dib);
-        AttachColorSpace(dib, fif, baFile, image);
+        AttachColorSpace(dib, image);
     }
     if (page == 0)
         KeepBitmapMetadata(dib);
@@ -200,6 +173,12 @@ QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
 {
     if (fif == FiFormat::FifJpegXr)
         return JxrCodec::Decode(baFile);
+    // The two formats converted most go straight into the picture's buffer;
+    // their text comes with the metadata (Description).
+    if (fif == FIF_JPEG)
+        return JpegCodec::Decode(baFile, scaledSize);
+    if (fif == FIF_PNG)
+        return PngCodec::Decode(baFile);
 
     int flags = FiFormat::LoadFlags(fif);
     if (FreeImage_FIFSupportsNoPixels(fif)) {
@@ -226,7 +205,7 @@ QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
         // bottom to top, as Netpbm and ImageMagick read and write them.
         if (fif == FIF_PFM)
             image = image.mirrored(false, true);
-        AttachColorSpace(dib.get(), fif, baFile, image);
+        AttachColorSpace(dib.get(), image);
         if (keeper)
             keeper->KeepBitmapMetadata(dib.get());
     } else {

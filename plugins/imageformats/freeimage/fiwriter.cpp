@@ -4,7 +4,9 @@
 #include "fiimage.h"
 #include "filibrary.h"
 #include "fimetadata.h"
+#include "jpegcodec.h"
 #include "jxrcodec.h"
+#include "pngcodec.h"
 
 #include <QColorSpace>
 #include <QHash>
@@ -38,6 +40,13 @@ FiImage::Depth DepthOf(FREE_IMAGE_FORMAT fif, const QImage& image)
     }
 }
 
+// Qt's PNG writer's mapping of quality to the zlib level: (100 - q) * 9 / 91,
+// so 90 and above store; unset is zlib's default.
+int PngLevel(int quality)
+{
+    return quality < 0 ? -1 : (100 - qBound(0, quality, 100)) * 9 / 91;
+}
+
 int SaveFlags(FREE_IMAGE_FORMAT fif, const FiWriter::Options& options)
 {
     switch (fif) {
@@ -45,12 +54,6 @@ int SaveFlags(FREE_IMAGE_FORMAT fif, const FiWriter::Options& options)
     case FIF_JNG:
         // FreeImage reads 0 as "default": the lowest quality it takes is 1.
         return options.quality < 0 ? 75 : qBound(1, options.quality, 100);
-    case FIF_PNG: {
-        if (options.quality < 0)
-            return PNG_Z_DEFAULT_COMPRESSION;
-        const int level = (100 - qBound(0, options.quality, 100)) * 9 / 91;
-        return level == 0 ? PNG_Z_NO_COMPRESSION : level;
-    }
     case FIF_WEBP:
         if (options.quality > 100)
             return WEBP_LOSSLESS;
@@ -202,6 +205,22 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
     if (fif == FIF_UNKNOWN || fif == FIF_ICO || !FiFormat::CanWriteKey(options.key))
         return false;
 
+    QByteArray profile;
+    if (CarriesColorProfile(fif) && image.colorSpace().isValid())
+        profile = image.colorSpace().iccProfile();
+    const FiMetadata fields = FiMetadataIO::FromDescription(options.description);
+
+    // JPEG and PNG straight from the picture's buffer.
+    if (fif == FIF_JPEG || fif == FIF_PNG) {
+        if (fif == FIF_PNG)
+            return PngCodec::Encode(image, PngLevel(options.quality), profile, fields, file);
+        if (!JpegCodec::Encode(image, options.quality, profile, file))
+            return false;
+        if (!fields.isEmpty() && !FiMetadataIO::ApplyWithExiv2(file, fields, image))
+            qCDebug(lcKorvaneFi) << "metadata not written to" << options.key;
+        return true;
+    }
+
     FiBitmapPtr dib;
     if (fif == FIF_GIF)
         dib = GifBitmap(image);
@@ -212,14 +231,10 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
     if (!dib)
         return false;
 
-    QByteArray profile;
-    if (CarriesColorProfile(fif) && image.colorSpace().isValid())
-        profile = image.colorSpace().iccProfile();
     if (!profile.isEmpty())
         FreeImage_CreateICCProfile(dib.get(), profile.data(), long(profile.size()));
 
-    const FiMetadata fields = FiMetadataIO::FromDescription(options.description);
-    if (!fields.isEmpty() && (fif == FIF_PNG || fif == FIF_GIF))
+    if (!fields.isEmpty() && fif == FIF_GIF)
         FiMetadataIO::ApplyToBitmap(dib.get(), fields, fif);
 
     const int flags = SaveFlags(fif, options);
@@ -235,7 +250,7 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
     if (fif == FIF_TARGA)
         MakeTargaTopDown(file, image.width(), image.height());
 
-    if (!fields.isEmpty() && (fif == FIF_JPEG || fif == FIF_TIFF)) {
+    if (!fields.isEmpty() && fif == FIF_TIFF) {
         if (!FiMetadataIO::ApplyWithExiv2(file, fields, image))
             qCDebug(lcKorvaneFi) << "metadata not written to" << options.key;
     }

@@ -1,0 +1,234 @@
+#include "jpegcodec.h"
+
+#include "filibrary.h"
+
+#include <QColorSpace>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+namespace {
+
+const qint64 kMaxPixels = qint64(1) << 28;
+
+// libjpeg reports fatal errors by calling error_exit, which must not return:
+// it jumps back to the setjmp of the function that drives the codec. Those
+// functions keep only trivially destructible locals past their setjmp.
+struct ErrorManager
+{
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr info)
+{
+    char message[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, message);
+    qCDebug(lcKorvaneFi) << "libjpeg:" << message;
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+}
+
+void OutputMessage(j_common_ptr info)
+{
+    char message[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, message);
+    qCDebug(lcKorvaneFi) << "libjpeg:" << message;
+}
+
+void Install(ErrorManager& errors, j_common_ptr info)
+{
+    info->err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = ErrorExit;
+    errors.manager.output_message = OutputMessage;
+}
+
+int DotsPerMeter(int density, int unit)
+{
+    if (density <= 0)
+        return 0;
+    if (unit == 1)
+        return int(std::lround(density / 0.0254));
+    if (unit == 2)
+        return density * 100;
+    return 0;
+}
+
+// Header, output layout and the scale. False on a damaged header or a size
+// beyond reason.
+bool ReadHeader(jpeg_decompress_struct* info, ErrorManager* errors, const QByteArray* file, const QSize* scaledSize,
+                QByteArray* profile)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_mem_src(info, reinterpret_cast<const unsigned char*>(file->constData()), static_cast<unsigned long>(file->size()));
+    jpeg_save_markers(info, JPEG_APP0 + 2, 0xFFFF);   // ICC profile chunks
+    if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK)
+        return false;
+    if (qint64(info->image_width) * info->image_height > kMaxPixels)
+        return false;
+    // The saved markers live only until the decompression ends.
+    JOCTET* icc = nullptr;
+    unsigned int length = 0;
+    if (jpeg_read_icc_profile(info, &icc, &length) && icc) {
+        *profile = QByteArray(reinterpret_cast<const char*>(icc), int(length));
+        std::free(icc);
+    }
+    info->dct_method = JDCT_ISLOW;
+    switch (info->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        info->out_color_space = JCS_GRAYSCALE;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        info->out_color_space = JCS_CMYK;
+        break;
+    default:
+        info->out_color_space = JCS_EXT_BGRA;   // ARGB32 bytes on a little-endian machine, alpha 0xFF
+        break;
+    }
+    if (scaledSize->isValid()) {
+        int denominator = 8;
+        while (denominator > 1
+               && (int((info->image_width + denominator - 1) / denominator) < scaledSize->width()
+                   || int((info->image_height + denominator - 1) / denominator) < scaledSize->height()))
+            denominator /= 2;
+        info->scale_num = 1;
+        info->scale_denom = unsigned(denominator);
+    }
+    jpeg_calc_output_dimensions(info);
+    return true;
+}
+
+bool ReadPixels(jpeg_decompress_struct* info, ErrorManager* errors, QImage* image)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_start_decompress(info);
+    const bool cmyk = info->out_color_space == JCS_CMYK;
+    const bool inverted = info->saw_Adobe_marker;
+    unsigned char* row = cmyk ? static_cast<unsigned char*>((*info->mem->alloc_sarray)(
+                                    reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE, info->output_width * 4, 1)[0])
+                              : nullptr;
+    while (info->output_scanline < info->output_height) {
+        const int y = int(info->output_scanline);
+        JSAMPROW target = cmyk ? row : image->scanLine(y);
+        if (jpeg_read_scanlines(info, &target, 1) != 1)
+            break;
+        if (cmyk) {
+            QRgb* out = reinterpret_cast<QRgb*>(image->scanLine(y));
+            for (unsigned x = 0; x < info->output_width; ++x) {
+                const unsigned char* p = row + 4 * x;
+                // Adobe writes the inks inverted (0 is full ink).
+                const int c = inverted ? p[0] : 255 - p[0];
+                const int m = inverted ? p[1] : 255 - p[1];
+                const int yellow = inverted ? p[2] : 255 - p[2];
+                const int k = inverted ? p[3] : 255 - p[3];
+                out[x] = qRgb(c * k / 255, m * k / 255, yellow * k / 255);
+            }
+        }
+    }
+    jpeg_finish_decompress(info);
+    return true;
+}
+
+struct Output
+{
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+};
+
+bool WritePixels(jpeg_compress_struct* info, ErrorManager* errors, const QImage* image, int quality,
+                 const QByteArray* profile, Output* output)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_mem_dest(info, &output->data, &output->size);
+    const bool grey = image->format() == QImage::Format_Grayscale8;
+    info->image_width = JDIMENSION(image->width());
+    info->image_height = JDIMENSION(image->height());
+    info->input_components = grey ? 1 : 4;
+    info->in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRA;
+    jpeg_set_defaults(info);
+    jpeg_set_quality(info, quality, TRUE);
+    info->dct_method = JDCT_ISLOW;
+    if (image->dotsPerMeterX() > 0 && image->dotsPerMeterY() > 0) {
+        info->write_JFIF_header = TRUE;
+        info->density_unit = 1;
+        info->X_density = UINT16(qBound(1L, std::lround(image->dotsPerMeterX() * 0.0254), 65535L));
+        info->Y_density = UINT16(qBound(1L, std::lround(image->dotsPerMeterY() * 0.0254), 65535L));
+    }
+    jpeg_start_compress(info, TRUE);
+    if (!profile->isEmpty())
+        jpeg_write_icc_profile(info, reinterpret_cast<const JOCTET*>(profile->constData()), unsigned(profile->size()));
+    while (info->next_scanline < info->image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(image->constScanLine(int(info->next_scanline)));
+        jpeg_write_scanlines(info, &row, 1);
+    }
+    jpeg_finish_compress(info);
+    return true;
+}
+
+} // namespace
+
+namespace JpegCodec {
+
+QImage Decode(const QByteArray& file, const QSize& scaledSize)
+{
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    Install(errors, reinterpret_cast<j_common_ptr>(&info));
+    jpeg_create_decompress(&info);
+    QImage image;
+    QByteArray profile;
+    if (ReadHeader(&info, &errors, &file, &scaledSize, &profile)) {
+        const QImage::Format format = info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8
+                                                                            : QImage::Format_RGB32;
+        image = QImage(int(info.output_width), int(info.output_height), format);
+        if (!image.isNull() && !ReadPixels(&info, &errors, &image))
+            image = QImage();
+        if (!image.isNull()) {
+            if (info.saw_JFIF_marker) {
+                image.setDotsPerMeterX(DotsPerMeter(info.X_density, info.density_unit));
+                image.setDotsPerMeterY(DotsPerMeter(info.Y_density, info.density_unit));
+            }
+            if (!profile.isEmpty()) {
+                const QColorSpace space = QColorSpace::fromIccProfile(profile);
+                if (space.isValid())
+                    image.setColorSpace(space);
+            }
+        }
+    }
+    jpeg_destroy_decompress(&info);
+    return image;
+}
+
+bool Encode(const QImage& source, int quality, const QByteArray& profile, QByteArray& file)
+{
+    if (source.isNull())
+        return false;
+    const bool grey = source.format() == QImage::Format_Grayscale8 || source.format() == QImage::Format_Grayscale16;
+    // RGB32 and ARGB32 are B, G, R, A bytes already; alpha is not read.
+    QImage image = source;
+    if (grey)
+        image = source.convertToFormat(QImage::Format_Grayscale8);
+    else if (source.format() != QImage::Format_RGB32 && source.format() != QImage::Format_ARGB32)
+        image = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    Install(errors, reinterpret_cast<j_common_ptr>(&info));
+    jpeg_create_compress(&info);
+    Output output;
+    const bool ok = WritePixels(&info, &errors, &image, quality < 0 ? 75 : qBound(1, quality, 100), &profile, &output);
+    jpeg_destroy_compress(&info);
+    if (ok && output.data && output.size > 0)
+        file = QByteArray(reinterpret_cast<const char*>(output.data), int(output.size));
+    std::free(output.data);
+    return ok && !file.isEmpty();
+}
+
+} // namespace JpegCodec

@@ -1,0 +1,315 @@
+#include "pngcodec.h"
+
+#include "filibrary.h"
+
+#include <QColorSpace>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <png.h>
+
+namespace {
+
+const qint64 kMaxPixels = qint64(1) << 28;
+const QString kXmpField = QStringLiteral("XMLPacket");
+
+void Error(png_structp png, png_const_charp message)
+{
+    qCDebug(lcKorvaneFi) << "libpng:" << message;
+    png_longjmp(png, 1);
+}
+
+void Warning(png_structp, png_const_charp message)
+{
+    qCDebug(lcKorvaneFi) << "libpng:" << message;
+}
+
+struct Source
+{
+    const QByteArray* file;
+    size_t position;
+};
+
+void ReadFromMemory(png_structp png, png_bytep data, png_size_t length)
+{
+    Source* source = static_cast<Source*>(png_get_io_ptr(png));
+    if (source->position + length > size_t(source->file->size()))
+        png_error(png, "read past the end of the file");
+    std::memcpy(data, source->file->constData() + source->position, length);
+    source->position += length;
+}
+
+void WriteToMemory(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), int(length));
+}
+
+void Flush(png_structp)
+{
+}
+
+// The profile of the iCCP chunk (name, 0, compression method 0, zlib data),
+// taken from the chunk itself: libpng refuses some valid profiles.
+QByteArray Profile(const QByteArray& file)
+{
+    qint64 pos = 8;
+    while (pos + 12 <= file.size()) {
+        const uchar* chunk = reinterpret_cast<const uchar*>(file.constData()) + pos;
+        const qint64 length = (qint64(chunk[0]) << 24) | (chunk[1] << 16) | (chunk[2] << 8) | chunk[3];
+        if (length < 0 || pos + 12 + length > file.size())
+            break;
+        const QByteArray type = file.mid(int(pos) + 4, 4);
+        if (type == "IDAT" || type == "IEND")
+            break;
+        if (type == "iCCP") {
+            const QByteArray data = file.mid(int(pos) + 8, int(length));
+            const int nameEnd = data.indexOf('\0');
+            if (nameEnd < 1 || nameEnd + 2 >= data.size() || data.at(nameEnd + 1) != 0)
+                return QByteArray();
+            // qUncompress takes the expected size first and grows as needed.
+            return qUncompress(QByteArray(4, '\0') + data.mid(nameEnd + 2));
+        }
+        pos += 12 + length;
+    }
+    return QByteArray();
+}
+
+// Reads the header and sets the transformations into the layout of format.
+bool ReadHeader(png_structp png, png_infop info, QImage::Format* format, png_uint_32* width, png_uint_32* height)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    int depth = 0;
+    int colourType = 0;
+    int interlace = 0;
+    png_get_IHDR(png, info, width, height, &depth, &colourType, &interlace, nullptr, nullptr);
+    if (*width == 0 || *height == 0 || qint64(*width) * *height > kMaxPixels)
+        return false;
+    const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) || transparency;
+    const bool grey = !(colourType & PNG_COLOR_MASK_COLOR);
+    if (colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(png);
+    if (grey && depth < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (transparency)
+        png_set_tRNS_to_alpha(png);
+    const bool deep = depth == 16;
+    if (grey && !alpha) {
+        *format = deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8;
+    } else {
+        if (grey)
+            png_set_gray_to_rgb(png);
+        if (deep) {
+            *format = alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64;
+            if (!alpha)
+                png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+        } else {
+            // B, G, R, A bytes: ARGB32 (and RGB32 with a 0xFF filler).
+            png_set_bgr(png);
+            *format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+            if (!alpha)
+                png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+        }
+    }
+    if (deep && Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+        png_set_swap(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return true;
+}
+
+bool ReadRows(png_structp png, std::vector<png_bytep>* rows)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_image(png, rows->data());
+    return true;
+}
+
+struct Text
+{
+    QByteArray key;
+    QByteArray value;
+    bool international;
+};
+
+// Keywords are 1 to 79 printable Latin-1 characters.
+QByteArray Keyword(const QString& name)
+{
+    QByteArray key;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        key.append((u >= 0x20 && u < 0x7F) || (u >= 0xA1 && u <= 0xFF) ? char(u) : '_');
+    }
+    return key.trimmed().left(79);
+}
+
+bool WriteImage(png_structp png, png_infop info, const QImage* image, int level, const QByteArray* profile,
+                std::vector<png_text>* texts)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    int colourType = PNG_COLOR_TYPE_RGB;
+    int depth = 8;
+    switch (image->format()) {
+    case QImage::Format_Grayscale8: colourType = PNG_COLOR_TYPE_GRAY; break;
+    case QImage::Format_Grayscale16: colourType = PNG_COLOR_TYPE_GRAY; depth = 16; break;
+    case QImage::Format_RGBX64: depth = 16; break;
+    case QImage::Format_RGBA64: colourType = PNG_COLOR_TYPE_RGB_ALPHA; depth = 16; break;
+    case QImage::Format_ARGB32: colourType = PNG_COLOR_TYPE_RGB_ALPHA; break;
+    default: break;
+    }
+    png_set_IHDR(png, info, png_uint_32(image->width()), png_uint_32(image->height()), depth, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (level >= 0)
+        png_set_compression_level(png, qBound(0, level, 9));
+    if (image->dotsPerMeterX() > 0 && image->dotsPerMeterY() > 0)
+        png_set_pHYs(png, info, png_uint_32(image->dotsPerMeterX()), png_uint_32(image->dotsPerMeterY()),
+                     PNG_RESOLUTION_METER);
+    if (!profile->isEmpty())
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(profile->constData()), png_uint_32(profile->size()));
+    if (!texts->empty())
+        png_set_text(png, info, texts->data(), int(texts->size()));
+    png_write_info(png, info);
+
+    if (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32)
+        png_set_bgr(png);
+    if (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_RGBX64)
+        png_set_filler(png, 0, PNG_FILLER_AFTER);   // the fourth sample is not written
+    if (depth == 16 && Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+        png_set_swap(png);
+    for (int y = 0; y < image->height(); ++y)
+        png_write_row(png, image->constScanLine(y));
+    png_write_end(png, info);
+    return true;
+}
+
+QImage WritableLayout(const QImage& source)
+{
+    switch (source.format()) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        return source;
+    case QImage::Format_RGBA64_Premultiplied:
+        return source.convertToFormat(QImage::Format_RGBA64);
+    default:
+        return source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    }
+}
+
+} // namespace
+
+namespace PngCodec {
+
+QImage Decode(const QByteArray& file)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Error, Warning);
+    if (!png)
+        return QImage();
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return QImage();
+    }
+    png_set_benign_errors(png, 1);
+    png_set_crc_action(png, PNG_CRC_WARN_USE, PNG_CRC_WARN_USE);
+    Source source = {&file, 0};
+    png_set_read_fn(png, &source, ReadFromMemory);
+
+    QImage image;
+    QImage::Format format = QImage::Format_Invalid;
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    if (ReadHeader(png, info, &format, &width, &height)) {
+        image = QImage(int(width), int(height), format);
+        std::vector<png_bytep> rows(height);
+        for (png_uint_32 y = 0; y < height && !image.isNull(); ++y)
+            rows[y] = image.scanLine(int(y));
+        if (image.isNull() || !ReadRows(png, &rows))
+            image = QImage();
+    }
+    if (!image.isNull()) {
+        png_uint_32 x = 0, y = 0;
+        int unit = 0;
+        if (png_get_pHYs(png, info, &x, &y, &unit) && unit == PNG_RESOLUTION_METER && x > 0 && y > 0
+            && x < 1000000 && y < 1000000) {
+            image.setDotsPerMeterX(int(x));
+            image.setDotsPerMeterY(int(y));
+        }
+        const QByteArray profile = Profile(file);
+        if (!profile.isEmpty()) {
+            const QColorSpace space = QColorSpace::fromIccProfile(profile);
+            if (space.isValid())
+                image.setColorSpace(space);
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return image;
+}
+
+bool Encode(const QImage& source, int level, const QByteArray& profile, const FiMetadata& fields, QByteArray& file)
+{
+    if (source.isNull())
+        return false;
+    const QImage image = WritableLayout(source);
+    std::vector<Text> texts;
+    for (const FiMetadataField& field : fields) {
+        if (field.category == FiMetadataIO::Xmp && field.name == kXmpField) {
+            texts.push_back({QByteArray("XML:com.adobe.xmp"), field.value.toUtf8(), true});
+        } else if (field.category == FiMetadataIO::Comments || field.category == FiMetadataIO::Custom) {
+            const QByteArray key = Keyword(field.name);
+            if (key.isEmpty())
+                continue;
+            // Latin-1 text as tEXt/zTXt, anything else as UTF-8 iTXt.
+            bool latin1 = true;
+            for (const QChar c : field.value)
+                latin1 = latin1 && c.unicode() <= 0xFF;
+            texts.push_back({key, latin1 ? field.value.toLatin1() : field.value.toUtf8(), !latin1});
+        }
+    }
+
+    std::vector<png_text> entries(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        Text& text = texts[i];
+        png_text& entry = entries[i];
+        std::memset(&entry, 0, sizeof(entry));
+        entry.key = text.key.data();
+        entry.text = text.value.data();
+        if (text.international) {
+            entry.compression = PNG_ITXT_COMPRESSION_NONE;
+            entry.itxt_length = size_t(text.value.size());
+        } else {
+            entry.compression = text.value.size() > 1024 ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE;
+            entry.text_length = size_t(text.value.size());
+        }
+    }
+
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, Error, Warning);
+    if (!png)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    // A profile libpng finds fault with is left out rather than failing the file.
+    png_set_benign_errors(png, 1);
+    QByteArray output;
+    png_set_write_fn(png, &output, WriteToMemory, Flush);
+    const bool ok = WriteImage(png, info, &image, level, &profile, &entries);
+    png_destroy_write_struct(&png, &info);
+    if (ok)
+        file = output;
+    return ok && !file.isEmpty();
+}
+
+} // namespace PngCodec
