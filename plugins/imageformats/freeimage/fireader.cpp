@@ -7,6 +7,7 @@
 #include "jpegcodec.h"
 #include "jxrcodec.h"
 #include "pngcodec.h"
+#include "webpcodec.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -173,12 +174,14 @@ QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
 {
     if (fif == FiFormat::FifJpegXr)
         return JxrCodec::Decode(baFile);
-    // The two formats converted most go straight into the picture's buffer;
+    // The formats converted most go straight into the picture's buffer;
     // their text comes with the metadata (Description).
     if (fif == FIF_JPEG)
         return JpegCodec::Decode(baFile, scaledSize);
     if (fif == FIF_PNG)
         return PngCodec::Decode(baFile);
+    if (fif == FIF_WEBP)
+        return WebpCodec::Decode(baFile);
 
     int flags = FiFormat::LoadFlags(fif);
     if (FreeImage_FIFSupportsNoPixels(fif)) {

@@ -7,6 +7,7 @@
 #include "jpegcodec.h"
 #include "jxrcodec.h"
 #include "pngcodec.h"
+#include "webpcodec.h"
 
 #include <QColorSpace>
 #include <QHash>
@@ -31,7 +32,6 @@ FiImage::Depth DepthOf(FREE_IMAGE_FORMAT fif, const QImage& image)
         return FiImage::Depth::Float;
     case FIF_WBMP:
         return FiImage::Depth::Bilevel;
-    case FIF_WEBP:
     case FIF_TARGA:
         // 24 or 32 bits only: greyscale goes as colour.
         return image.hasAlphaChannel() ? FiImage::Depth::Rgba32 : FiImage::Depth::Rgb24;
@@ -53,10 +53,6 @@ int SaveFlags(FREE_IMAGE_FORMAT fif, const FiWriter::Options& options)
     case FIF_JPEG:
     case FIF_JNG:
         // FreeImage reads 0 as "default": the lowest quality it takes is 1.
-        return options.quality < 0 ? 75 : qBound(1, options.quality, 100);
-    case FIF_WEBP:
-        if (options.quality > 100)
-            return WEBP_LOSSLESS;
         return options.quality < 0 ? 75 : qBound(1, options.quality, 100);
     case FIF_J2K:
     case FIF_JP2:
@@ -210,7 +206,9 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
         profile = image.colorSpace().iccProfile();
     const FiMetadata fields = FiMetadataIO::FromDescription(options.description);
 
-    // JPEG and PNG straight from the picture's buffer.
+    // JPEG, PNG and WebP straight from the picture's buffer.
+    if (fif == FIF_WEBP)
+        return WebpCodec::Encode(image, options.quality > 100, options.quality < 0 ? 75 : options.quality, profile, file);
     if (fif == FIF_JPEG || fif == FIF_PNG) {
         if (fif == FIF_PNG)
             return PngCodec::Encode(image, PngLevel(options.quality), profile, fields, file);

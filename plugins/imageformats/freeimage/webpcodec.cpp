@@ -1,0 +1,113 @@
+#include "webpcodec.h"
+
+#include <QColorSpace>
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+namespace {
+
+const qint64 kMaxPixels = qint64(1) << 28;
+
+QByteArray Profile(const QByteArray& file)
+{
+    const WebPData data = {reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size())};
+    WebPDemuxer* demuxer = WebPDemux(&data);
+    if (!demuxer)
+        return QByteArray();
+    QByteArray profile;
+    WebPChunkIterator chunk;
+    if (WebPDemuxGetChunk(demuxer, "ICCP", 1, &chunk)) {
+        profile = QByteArray(reinterpret_cast<const char*>(chunk.chunk.bytes), int(chunk.chunk.size));
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    WebPDemuxDelete(demuxer);
+    return profile;
+}
+
+bool AddProfile(const QByteArray& profile, QByteArray& file)
+{
+    const WebPData image = {reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size())};
+    WebPMux* mux = WebPMuxCreate(&image, 0);
+    if (!mux)
+        return false;
+    const WebPData icc = {reinterpret_cast<const uint8_t*>(profile.constData()), size_t(profile.size())};
+    WebPData assembled = {nullptr, 0};
+    const bool ok = WebPMuxSetChunk(mux, "ICCP", &icc, 0) == WEBP_MUX_OK && WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
+    if (ok)
+        file = QByteArray(reinterpret_cast<const char*>(assembled.bytes), int(assembled.size));
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    return ok;
+}
+
+} // namespace
+
+namespace WebpCodec {
+
+QImage Decode(const QByteArray& file)
+{
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(file.constData());
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data, size_t(file.size()), &features) != VP8_STATUS_OK || features.has_animation
+        || features.width <= 0 || features.height <= 0 || qint64(features.width) * features.height > kMaxPixels)
+        return QImage();
+    // B, G, R, A bytes are ARGB32 on a little-endian machine (alpha 0xFF
+    // without an alpha channel, which RGB32 wants).
+    QImage image(features.width, features.height, features.has_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    if (!WebPDecodeBGRAInto(data, size_t(file.size()), image.bits(), size_t(image.sizeInBytes()), image.bytesPerLine()))
+        return QImage();
+    const QByteArray profile = Profile(file);
+    if (!profile.isEmpty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(profile);
+        if (space.isValid())
+            image.setColorSpace(space);
+    }
+    return image;
+}
+
+bool Encode(const QImage& source, bool lossless, int quality, const QByteArray& profile, QByteArray& file)
+{
+    if (source.isNull() || source.width() > WEBP_MAX_DIMENSION || source.height() > WEBP_MAX_DIMENSION)
+        return false;
+    const bool alpha = source.hasAlphaChannel();
+    const QImage image = source.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return false;
+    config.lossless = lossless ? 1 : 0;
+    config.exact = lossless ? 1 : 0;
+    config.quality = lossless ? 75.0f : float(qBound(0, quality, 100));
+    if (!WebPValidateConfig(&config))
+        return false;
+
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture))
+        return false;
+    picture.width = image.width();
+    picture.height = image.height();
+    picture.use_argb = 1;
+    const bool imported = alpha ? WebPPictureImportBGRA(&picture, image.constBits(), image.bytesPerLine())
+                                : WebPPictureImportBGRX(&picture, image.constBits(), image.bytesPerLine());
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool encoded = imported && WebPEncode(&config, &picture);
+    if (encoded)
+        file = QByteArray(reinterpret_cast<const char*>(writer.mem), int(writer.size));
+    WebPMemoryWriterClear(&writer);
+    WebPPictureFree(&picture);
+    if (!encoded || file.isEmpty())
+        return false;
+    if (!profile.isEmpty())
+        AddProfile(profile, file);   // the picture is worth more than its profile
+    return true;
+}
+
+} // namespace WebpCodec
