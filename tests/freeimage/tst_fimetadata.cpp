@@ -193,6 +193,24 @@ private slots:
 
     // Without the entry nothing is carried, but a colour profile is: dropping
     // it would change the colours.
+    // Texts set on a writer by name come back under that name, as through
+    // Qt's own handlers; a name Qt's reader would split at its colon is only
+    // kept in the category layout.
+    void namedTextsKeepQtConventions()
+    {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        for (const QString& name : {QStringLiteral("named.png"), QStringLiteral("named.jpg")}) {
+            QImageWriter writer(Path(name));
+            writer.setText(QStringLiteral("Author"), QStringLiteral("Ann Example"));
+            writer.setText(QStringLiteral("date:create"), QStringLiteral("2026-12-06"));
+            QVERIFY2(writer.write(image), qPrintable(writer.errorString()));
+            QImageReader reader(Path(name));
+            QCOMPARE(reader.text(QStringLiteral("Author")), QStringLiteral("Ann Example"));
+            QVERIFY2(!reader.textKeys().contains(QStringLiteral("date")), qPrintable(reader.textKeys().join(',')));
+        }
+    }
+
     void profileWithoutMetadata()
     {
         const QByteArray profile = QColorSpace(QColorSpace::AdobeRgb).iccProfile();

@@ -506,7 +506,10 @@ QString ToDescription(const FiMetadata& fields)
                                            : QStringList(field.name + QStringLiteral(": ") + field.value);
         for (const QString& paragraph : paragraphs) {
             const int colon = paragraph.indexOf(QStringLiteral(": "));
-            if (colon <= 0 || paragraph.left(colon).contains(QLatin1Char(' ')))
+            // Qt's reader takes a name up to the first colon and drops one
+            // holding a blank: such names stay in the category layout only.
+            const QString name = paragraph.left(colon);
+            if (colon <= 0 || name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char(':')))
                 continue;
             const QString pair = paragraph.left(colon) + QStringLiteral(": ") + paragraph.mid(colon + 2).simplified();
             if (!pairs.contains(pair))
