@@ -318,6 +318,16 @@ struct Case
     QList<QStringList> imageMagick;     // arguments per source, output folder filled in
 };
 
+// ImageMagick's arguments for each source: the source, the options, and the
+// output named after the source with the given ending.
+QList<QStringList> MagickJobs(const QStringList& sources, const QStringList& options, const QString& ending)
+{
+    QList<QStringList> jobs;
+    for (const QString& source : sources)
+        jobs << (QStringList(source) + options + QStringList(QFileInfo(source).completeBaseName() + ending));
+    return jobs;
+}
+
 void Print(const Case& c, const Figures& engine, const Figures* magick)
 {
     const int images = c.sources.size();
@@ -405,9 +415,9 @@ int main(int argc, char** argv)
         Case c{QStringLiteral("JPEG -> PNG (deflate level 1)"), corpus.photos, corpus.photoMegapixels, {}, {}};
         c.settings.TgtFormat = QStringLiteral(".png");
         c.settings.TgtID = PLMCodecPNG;
-        for (const QString& s : c.sources)
-            c.imageMagick << QStringList{s, QStringLiteral("-quality"), QStringLiteral("15"),
-                                         QFileInfo(s).completeBaseName() + QStringLiteral(".png")};
+        c.imageMagick = MagickJobs(c.sources,
+                                   {QStringLiteral("-quality"), QStringLiteral("15")},
+                                    QStringLiteral(".png"));
         cases << c;
     }
     {
@@ -415,10 +425,10 @@ int main(int argc, char** argv)
         c.settings.TgtFormat = QStringLiteral(".jpg");
         c.settings.TgtID = PLMCodecJPEG;
         c.settings.JPEGCmpsnQuality = 90;
-        for (const QString& s : c.sources)
-            c.imageMagick << QStringList{s, QStringLiteral("-quality"), QStringLiteral("90"),
-                                         QStringLiteral("-sampling-factor"), QStringLiteral("2x2"),
-                                         QFileInfo(s).completeBaseName() + QStringLiteral(".jpg")};
+        c.imageMagick = MagickJobs(c.sources,
+                                   {QStringLiteral("-quality"), QStringLiteral("90"),
+                                    QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
+                                    QStringLiteral(".jpg"));
         cases << c;
     }
     {
@@ -426,9 +436,9 @@ int main(int argc, char** argv)
         c.settings.TgtFormat = QStringLiteral(".webp");
         c.settings.TgtID = PLMCodecWEBP;
         c.settings.WEBPCmpsnQuality = 75;
-        for (const QString& s : c.sources)
-            c.imageMagick << QStringList{s, QStringLiteral("-quality"), QStringLiteral("75"),
-                                         QFileInfo(s).completeBaseName() + QStringLiteral(".webp")};
+        c.imageMagick = MagickJobs(c.sources,
+                                   {QStringLiteral("-quality"), QStringLiteral("75")},
+                                    QStringLiteral(".webp"));
         cases << c;
     }
     {
@@ -436,10 +446,10 @@ int main(int argc, char** argv)
         c.settings.TgtFormat = QStringLiteral(".jpg");
         c.settings.TgtID = PLMCodecJPEG;
         c.settings.JPEGCmpsnQuality = 90;
-        for (const QString& s : c.sources)
-            c.imageMagick << QStringList{s, QStringLiteral("-quality"), QStringLiteral("90"),
-                                         QStringLiteral("-sampling-factor"), QStringLiteral("2x2"),
-                                         QFileInfo(s).completeBaseName() + QStringLiteral("-page%d.jpg")};
+        c.imageMagick = MagickJobs(c.sources,
+                                   {QStringLiteral("-quality"), QStringLiteral("90"),
+                                    QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
+                                    QStringLiteral("-page%d.jpg"));
         cases << c;
     }
     {
@@ -476,23 +486,21 @@ int main(int argc, char** argv)
         c.settings.items << text << logo;
         // The pages are 2000 × 1500 after the resize: text 60 pixels high at
         // (100, 75), logo 400 × 200 at (1400, 1200).
-        for (const QString& s : c.sources)
-            c.imageMagick << QStringList{s, QStringLiteral("-sample"), QStringLiteral("50%"),
-                                         QStringLiteral("-font"), QStringLiteral("DejaVu-Sans"),
-                                         QStringLiteral("-pointsize"), QStringLiteral("60"),
-                                         QStringLiteral("-fill"), QStringLiteral("black"),
-                                         QStringLiteral("-gravity"), QStringLiteral("NorthWest"),
-                                         QStringLiteral("-annotate"), QStringLiteral("+100+75"),
-                                         QStringLiteral("Korvane benchmark"),
-                                         QStringLiteral("("), corpus.logo, QStringLiteral("-sample"),
-                                         QStringLiteral("400x200!"), QStringLiteral(")"),
-                                         QStringLiteral("-geometry"), QStringLiteral("+1400+1200"),
-                                         QStringLiteral("-compose"), QStringLiteral("dissolve"),
-                                         QStringLiteral("-define"), QStringLiteral("compose:args=60"),
-                                         QStringLiteral("-composite"),
-                                         QStringLiteral("-quality"), QStringLiteral("90"),
-                                         QStringLiteral("-sampling-factor"), QStringLiteral("2x2"),
-                                         QFileInfo(s).completeBaseName() + QStringLiteral(".jpg")};
+        c.imageMagick = MagickJobs(c.sources,
+                                   {QStringLiteral("-sample"), QStringLiteral("50%"), QStringLiteral("-font"),
+                                    QStringLiteral("DejaVu-Sans"), QStringLiteral("-pointsize"),
+                                    QStringLiteral("60"), QStringLiteral("-fill"), QStringLiteral("black"),
+                                    QStringLiteral("-gravity"), QStringLiteral("NorthWest"),
+                                    QStringLiteral("-annotate"), QStringLiteral("+100+75"),
+                                    QStringLiteral("Korvane benchmark"), QStringLiteral("("), corpus.logo,
+                                    QStringLiteral("-sample"), QStringLiteral("400x200!"),
+                                    QStringLiteral(")"), QStringLiteral("-geometry"),
+                                    QStringLiteral("+1400+1200"), QStringLiteral("-compose"),
+                                    QStringLiteral("dissolve"), QStringLiteral("-define"),
+                                    QStringLiteral("compose:args=60"), QStringLiteral("-composite"),
+                                    QStringLiteral("-quality"), QStringLiteral("90"),
+                                    QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
+                                    QStringLiteral(".jpg"));
         cases << c;
     }
 

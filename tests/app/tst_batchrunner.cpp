@@ -31,15 +31,9 @@ class BatchRunnerTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp;
-    int folderCount = 0;
+    TestFolders folders;
 
-    QString NewFolder()
-    {
-        const QString path = tmp.filePath(QStringLiteral("f%1").arg(++folderCount));
-        QDir().mkpath(path);
-        return path;
-    }
+    QString NewFolder() { return folders.New(); }
 
     struct Collected
     {
@@ -70,7 +64,7 @@ private slots:
     void initTestCase()
     {
         UseTestImageFormats();
-        QVERIFY(tmp.isValid());
+        QVERIFY(folders.IsValid());
     }
 
     void cleanup()

@@ -9,10 +9,12 @@
 #include <QCoreApplication>
 #include <QBuffer>
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QList>
 
 #include <atomic>
@@ -46,6 +48,23 @@ public:
 private:
     const int tripAt;
     mutable std::atomic<int> polls{0};
+};
+
+// Numbered empty folders inside one temporary folder, one per case.
+class TestFolders
+{
+public:
+    bool IsValid() const { return root.isValid(); }
+    QString New()
+    {
+        const QString path = root.filePath(QStringLiteral("f%1").arg(++count));
+        QDir().mkpath(path);
+        return path;
+    }
+
+private:
+    QTemporaryDir root;
+    int count = 0;
 };
 
 // The stand-in thumbnail container read by the tests' "ithmb" format: a header,

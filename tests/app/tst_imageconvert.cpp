@@ -58,15 +58,9 @@ class ImageConvertTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp;
-    int folderCount = 0;
+    TestFolders folders;
 
-    QString NewFolder()
-    {
-        const QString path = tmp.filePath(QStringLiteral("f%1").arg(++folderCount));
-        QDir().mkpath(path);
-        return path;
-    }
+    QString NewFolder() { return folders.New(); }
 
     QString SavePng(const QString& folder, const QString& name, const QImage& image)
     {
@@ -81,7 +75,7 @@ private slots:
         UseTestImageFormats();
         // The PDF reader claims no file unless its switch is on.
         QSettings(QStringLiteral("Pelmora"), QStringLiteral("Plugins")).setValue(QStringLiteral("Xpdf"), true);
-        QVERIFY(tmp.isValid());
+        QVERIFY(folders.IsValid());
         QVERIFY(QImageWriter::supportedImageFormats().contains("kvrec"));
     }
 
