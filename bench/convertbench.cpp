@@ -417,7 +417,7 @@ int main(int argc, char** argv)
         c.settings.TgtID = PLMCodecPNG;
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("15")},
-                                    QStringLiteral(".png"));
+                                   QStringLiteral(".png"));
         cases << c;
     }
     {
@@ -428,7 +428,7 @@ int main(int argc, char** argv)
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("90"),
                                     QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
-                                    QStringLiteral(".jpg"));
+                                   QStringLiteral(".jpg"));
         cases << c;
     }
     {
@@ -438,7 +438,7 @@ int main(int argc, char** argv)
         c.settings.WEBPCmpsnQuality = 75;
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("75")},
-                                    QStringLiteral(".webp"));
+                                   QStringLiteral(".webp"));
         cases << c;
     }
     {
@@ -449,7 +449,7 @@ int main(int argc, char** argv)
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("90"),
                                     QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
-                                    QStringLiteral("-page%d.jpg"));
+                                   QStringLiteral("-page%d.jpg"));
         cases << c;
     }
     {
@@ -500,7 +500,7 @@ int main(int argc, char** argv)
                                     QStringLiteral("compose:args=60"), QStringLiteral("-composite"),
                                     QStringLiteral("-quality"), QStringLiteral("90"),
                                     QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
-                                    QStringLiteral(".jpg"));
+                                   QStringLiteral(".jpg"));
         cases << c;
     }
 
