@@ -6,29 +6,35 @@
 #include "convertcancel.h"
 #include "imageconvertthread.h"
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QList>
 #include <QProgressDialog>
+#include <QTimer>
 
 // How the window's convert slot uses it (the watcher's "resultReadyAt(int)"
 // stays connected to the window's result slot for good):
 //
 //     ConvertBatchRunner batch(lSelSrcFiles.size());
-//     connect(batch.Dialog(), SIGNAL(canceled()), this, SLOT(ConvertCanceled()));
 //     lConvertData = ...;              // srcFile, &convertSettings, srcRow, state 2
 //     batch.Start(lConvertData, convertWatcher);
 //     ...                              // no event processing between Start and Exec
 //     batch.Exec();                    // returns when every worker has returned
 //     UpdateTgtList(); ...
 //
-// Start() points every job at the dialog and at the batch's cancel flag. The
-// dialog's "canceled()" sets the flag, which the workers poll at their check
-// points, and cancels the watcher's future, so jobs that have not started never
-// run. Results that arrive after a cancel are dropped by the future.
+// Start() points every job at the dialog, the batch's cancel flag and its
+// progress record. Cancel (the button, Escape, closing the dialog) sets the
+// flag, which the workers poll at their check points: jobs that have not
+// started return at once, running ones stop at their next check and leave no
+// file, and a job that got past its last check finishes. Every job delivers
+// its result, so what the window counts is what is on disk. Until the last
+// worker has returned the dialog stays up, saying it is canceling, and the
+// GUI thread keeps processing events.
 class ConvertBatchRunner
 {
 public:
-    // The dialog: no parent, range 0 to jobCount, at least 400 × 100, "Converting...".
+    // The dialog: no parent, range 0 to jobCount (a busy bar for one job, whose
+    // progress cannot be counted in files), at least 400 × 100, "Converting...".
     explicit ConvertBatchRunner(int jobCount);
     // Cancels and waits for a batch that is still running.
     ~ConvertBatchRunner();
@@ -38,18 +44,26 @@ public:
 
     QProgressDialog* Dialog() { return &dialog; }
     const ConvertCancelFlag* CancelFlag() const { return &cancelFlag; }
+    bool WasCanceled() const { return cancelFlag.IsCanceled(); }
 
-    // Fills in progressDlg and cancelFlag of every job, connects the watcher and
-    // the dialog, and starts QtConcurrent::mapped(jobs, ThreadFunction).
+    // Fills in progressDlg, cancelFlag and progress of every job, connects the
+    // watcher and the dialog, and starts QtConcurrent::mapped(jobs, ThreadFunction).
     void Start(QList<ImageConvertData>& jobs, QFutureWatcher<ItemConvertResult>& watcher);
 
-    // Runs the dialog's modal loop until the batch finishes or is canceled,
-    // waits for the workers still running, then delivers queued results.
+    // Runs the dialog's modal loop until every worker has returned, then
+    // delivers queued results.
     void Exec();
 
 private:
+    void Cancel();
+    void UpdateLabel();
+
     QProgressDialog dialog;
     ConvertCancelFlag cancelFlag;
+    ConvertProgress progress;
+    QTimer labelTimer;
+    QElapsedTimer elapsed;
+    int jobs = 0;
     QFutureWatcher<ItemConvertResult>* watcher = nullptr;
 };
 

@@ -16,3 +16,18 @@ void ConvertCancelFlag::Cancel()
 {
     canceled.store(true, std::memory_order_release);
 }
+
+void ConvertProgress::Started(const QString& srcFile)
+{
+    QMutexLocker locker(&mutex);
+    ++started;
+    newestFile = srcFile;
+}
+
+int ConvertProgress::StartedCount(QString* newest) const
+{
+    QMutexLocker locker(&mutex);
+    if (newest)
+        *newest = newestFile;
+    return started;
+}

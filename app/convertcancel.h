@@ -1,8 +1,11 @@
-// The cancel state of one conversion batch, safe to read from pool threads.
+// What one conversion batch's workers and its progress dialog share: the
+// cancel state and which files have started. Safe to use from pool threads.
 #ifndef KORVANE_CONVERTCANCEL_H
 #define KORVANE_CONVERTCANCEL_H
 
+#include <QMutex>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 
@@ -33,5 +36,19 @@ inline bool IsCanceled(const ConvertCancelFlag* flag)
 {
     return flag && flag->IsCanceled();
 }
+
+// Workers note each source as they start on it; the dialog shows the newest.
+class ConvertProgress
+{
+public:
+    void Started(const QString& srcFile);
+    // How many sources have started, and the newest of them.
+    int StartedCount(QString* newest = nullptr) const;
+
+private:
+    mutable QMutex mutex;
+    int started = 0;
+    QString newestFile;
+};
 
 #endif

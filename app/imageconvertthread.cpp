@@ -155,6 +155,14 @@ bool StoreBytes(const QString& path, const QByteArray& bytes)
     return true;
 }
 
+// A canceled job leaves nothing behind: the pages it already wrote go too.
+void RemoveWritten(QStringList& tgtFiles)
+{
+    for (const QString& path : qAsConst(tgtFiles))
+        QFile::remove(path);
+    tgtFiles.clear();
+}
+
 bool ReadSpan(QFile& source, qint64 offset, qint64 length, QByteArray& bytes)
 {
     if (offset < 0 || length < 0 || offset > source.size() || length > source.size() - offset)
@@ -200,6 +208,7 @@ ConvertState CopyEmbeddedJPEGs(QImageReader& reader, const ImageConvertData& job
         tgtFiles << tgtPath;
         if (several && IsCanceled(job.cancelFlag)) {
             qWarning() << "ThreadFunction(ImageConvertData)   Canceled";
+            RemoveWritten(tgtFiles);
             return ConvertCanceled;
         }
     }
@@ -334,6 +343,13 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
     }
     const ConvertSettings& settings = *job.settings;
     const ConvertCancelFlag* cancel = job.cancelFlag;
+    // Jobs that had not started when the batch was canceled end here.
+    if (IsCanceled(cancel)) {
+        result.state = ConvertCanceled;
+        return result;
+    }
+    if (job.progress)
+        job.progress->Started(job.srcFile);
 
     QImageReader reader(job.srcFile);
     const PLMImageCodecID srcCodec = PLMImageCodec(job.srcFile).ID();
@@ -401,6 +417,7 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         const ReservedTgtPath reservation(tgtPath, settings);
         if (IsCanceled(cancel)) {
             qWarning() << "ThreadFunction(ImageConvertData)   Canceled";
+            RemoveWritten(result.tgtFiles);
             result.state = ConvertCanceled;
             return result;
         }
@@ -416,6 +433,7 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
             return result;
         }
         if (state == ConvertCanceled) {
+            RemoveWritten(result.tgtFiles);
             result.state = ConvertCanceled;
             return result;
         }

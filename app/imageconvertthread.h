@@ -24,6 +24,7 @@ struct ImageConvertData
     // dialog's "canceled()" sets (ConvertBatchRunner wires both).
     QProgressDialog* progressDlg = nullptr;
     const ConvertCancelFlag* cancelFlag = nullptr;     // null: never canceled
+    ConvertProgress* progress = nullptr;               // null: nobody watches
     int srcRow = -1;
     ConvertState state = ConvertCanceled;
 };
@@ -31,7 +32,9 @@ struct ImageConvertData
 struct ItemConvertResult
 {
     ConvertState state = ConvertCanceled;
-    QStringList tgtFiles;   // files written, in page order, even when the job stopped early
+    // Files written, in page order, even when a page after them failed. A
+    // canceled job removes what it wrote and lists nothing.
+    QStringList tgtFiles;
 };
 
 Q_DECLARE_METATYPE(ItemConvertResult)

@@ -492,19 +492,20 @@ private slots:
         QCOMPARE(FilesIn(settings.TgtFolder), QStringList{QStringLiteral("scan-page1.png")});
     }
 
-    // Per page: one check before writing, three inside the page writer.
+    // One check as the job starts; per page one before writing and three
+    // inside the page writer. A canceled job takes back the pages it wrote.
     void multiPageCancelBetweenPages()
     {
         const QList<QImage> pages{Filled(8, 8, Qt::red), Filled(8, 8, Qt::green), Filled(8, 8, Qt::blue)};
         const QString src = QDir(NewFolder()).filePath(QStringLiteral("scan.tif"));
         QVERIFY(WriteFile(src, MakeMultiPageTiff(pages)));
         const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
-        const TrippingCancelFlag cancel(5);
+        const TrippingCancelFlag cancel(6);
         const ItemConvertResult result = ThreadFunction(JobFor(src, &settings, &cancel));
         QCOMPARE(result.state, ConvertCanceled);
-        QCOMPARE(result.tgtFiles, QStringList{QDir(settings.TgtFolder).filePath(QStringLiteral("scan-page1.png"))});
-        QCOMPARE(FilesIn(settings.TgtFolder).size(), 1);
-        QCOMPARE(cancel.Polls(), 5);
+        QVERIFY(result.tgtFiles.isEmpty());
+        QVERIFY(FilesIn(settings.TgtFolder).isEmpty());
+        QCOMPARE(cancel.Polls(), 6);
     }
 
     void unreadableSourceFails()
@@ -557,11 +558,13 @@ private slots:
         result = ThreadFunction(JobFor(single, &settings));
         QVERIFY(result.tgtFiles.first().endsWith(QStringLiteral("/one-1.jpg")));
 
-        // Canceled after the first picture: it stays and is listed.
-        const TrippingCancelFlag cancel(1);
+        // Canceled after the first picture: it is taken back, nothing listed.
+        const QStringList before = FilesIn(settings.TgtFolder);
+        const TrippingCancelFlag cancel(2);
         result = ThreadFunction(JobFor(several, &settings, &cancel));
         QCOMPARE(result.state, ConvertCanceled);
-        QCOMPARE(result.tgtFiles.size(), 1);
+        QVERIFY(result.tgtFiles.isEmpty());
+        QCOMPARE(FilesIn(settings.TgtFolder), before);
     }
 
     void thumbnailsOtherwiseDecoded_data()
