@@ -1,5 +1,7 @@
 #include "convertdlgs.h"
 
+#include "openfolder.h"
+
 #include "startup.h"
 
 #include <QCheckBox>
@@ -102,10 +104,8 @@ void ConvertResultsDlg::accept()
     SetReportCResults(!pNotShowCB->isChecked());
     // A folder that does not exist (nothing written next to several
     // sources, for instance) is simply not opened.
-    if (QFileInfo(refFolder).isDir()) {
-        // A file URL keeps folder names with '#', '?' or '%' intact.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(refFolder));
-    }
+    if (QFileInfo(refFolder).isDir())
+        OpenFolder(refFolder, this);
     QDialog::accept();
 }
 

@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QIntValidator>
@@ -74,21 +75,28 @@ MainWindow::MainWindow(QWidget* parent)
     pMainSplitter = new QSplitter(Qt::Vertical);
     pMainSplitter->addWidget(pListSplitter);
     pMainSplitter->addWidget(CreateTgtPanel());
+    // A larger window gives its room to the lists; the panel's rows stay together.
+    pMainSplitter->setStretchFactor(0, 1);
+    pMainSplitter->setStretchFactor(1, 0);
     setCentralWidget(pMainSplitter);
 
     CreateConnections();
 
     setMinimumSize(780, 540);
     {
+        // The first start is wide enough to show every tool-bar action.
+        const QSize firstSize(qMax(780, pToolBar->sizeHint().width() + 24), 540);
         QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
         settings.beginGroup(QStringLiteral("MainWindow"));
         const QPoint position = settings.value(QStringLiteral("Position"), QPoint(200, 200)).toPoint();
-        const QSize windowSize = settings.value(QStringLiteral("Size"), QSize(780, 540)).toSize();
+        const QSize windowSize = settings.value(QStringLiteral("Size"), firstSize).toSize();
         settings.endGroup();
         resize(windowSize);
         move(position);
     }
 
+    pSelCountLbl = new QLabel;
+    statusBar()->addPermanentWidget(pSelCountLbl, 1);
     pStatusLbl = new QLabel(tr("Korvane Image Converter 1.0.4") + QStringLiteral("  \u00b7  Pelmora"));
     statusBar()->addPermanentWidget(pStatusLbl);
     setAcceptDrops(true);
@@ -101,6 +109,7 @@ MainWindow::MainWindow(QWidget* parent)
     pKeepMdCB->setChecked(convertSettings.KeepMd);
 
     UpdateActions();
+    UpdateStatusBar();
 }
 
 MainWindow::~MainWindow()
@@ -210,7 +219,7 @@ void MainWindow::CreateSrcList()
     pSrcTreeView->header()->setStretchLastSection(true);
     pSrcTreeView->header()->setDefaultAlignment(Qt::AlignCenter);
 
-    pSrcModel = new QStandardItemModel(0, 6, this);
+    pSrcModel = new FileListModel(6, this);
     const QStringList headers = {tr("Source"), tr("Format"), tr("Size(MB)"), tr("Folder"), tr("Convert")};
     for (int column = 0; column < headers.size(); ++column)
         pSrcModel->setHeaderData(column, Qt::Horizontal, headers.at(column));
@@ -224,6 +233,7 @@ void MainWindow::CreateSrcList()
     for (int column = 1; column <= 4; ++column)
         pSrcTreeView->setColumnWidth(column, 80);
     pSrcSelModel = pSrcTreeView->selectionModel();
+    pSrcModel->SetSelectionModel(pSrcSelModel);
 }
 
 void MainWindow::CreateTgtList()
@@ -235,7 +245,7 @@ void MainWindow::CreateTgtList()
     pTgtTreeView->header()->setStretchLastSection(true);
     pTgtTreeView->header()->setDefaultAlignment(Qt::AlignCenter);
 
-    pTgtModel = new QStandardItemModel(0, 5, this);
+    pTgtModel = new FileListModel(5, this);
     const QStringList headers = {tr("Target (Read-Only)"), tr("Format"), tr("Size(MB)"), tr("Folder")};
     for (int column = 0; column < headers.size(); ++column)
         pTgtModel->setHeaderData(column, Qt::Horizontal, headers.at(column));
@@ -245,8 +255,11 @@ void MainWindow::CreateTgtList()
 
     pTgtTreeView->setModel(pTgtModel);
     pTgtTreeView->setColumnHidden(4, true);
-    pTgtTreeView->setColumnWidth(0, 110);
+    // Wide enough for its header text and sort arrow in any font.
+    const QFontMetrics metrics(pTgtTreeView->header()->font());
+    pTgtTreeView->setColumnWidth(0, qMax(110, metrics.horizontalAdvance(headers.first()) + 36));
     pTgtSelModel = pTgtTreeView->selectionModel();
+    pTgtModel->SetSelectionModel(pTgtSelModel);
 }
 
 QWidget* MainWindow::CreatePreviewColumn(PLMLabel* pPreviewLbl, QLabel* pInfoLbl)
@@ -273,7 +286,7 @@ QWidget* MainWindow::CreatePreviewColumn(PLMLabel* pPreviewLbl, QLabel* pInfoLbl
 QWidget* MainWindow::CreateTgtPanel()
 {
     pTgtPanel = new QWidget;
-    pTgtPanel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    pTgtPanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     QGridLayout* grid = new QGridLayout(pTgtPanel);
 
     pTgtFolderLbl = new QLabel(tr("Target Folder:"));
@@ -316,6 +329,10 @@ QWidget* MainWindow::CreateTgtPanel()
     grid->addWidget(pTgtDPICmB, 2, 1);
     grid->addWidget(pTgtDPICB, 2, 2);
     grid->addWidget(pKeepMdCB, 2, 4);
+    // Extra width goes to the gap in the middle (and so to the folder field
+    // that spans it), extra height below the last row.
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(3, 1);
     return pTgtPanel;
 }
 
@@ -340,6 +357,7 @@ void MainWindow::CreateConnections()
     connect(pTgtFmtCmB, SIGNAL(currentIndexChanged(int)), this, SLOT(TgtFmtChanged(int)));
     connect(pTgtFmtSettingsBtn, SIGNAL(clicked()), this, SLOT(TgtFmtSettingsClicked()));
     connect(pTgtDPICB, SIGNAL(stateChanged(int)), this, SLOT(TgtDPICBChecked(int)));
+    connect(pTgtDPICmB, SIGNAL(editTextChanged(QString)), this, SLOT(TgtDPITextChanged(QString)));
 
     connect(pConvertAct, SIGNAL(triggered()), this, SLOT(Convert()));
     connect(pOpenTargetAct, SIGNAL(triggered()), this, SLOT(OpenTarget()));

@@ -3,6 +3,7 @@
 #define KORVANE_MAINWINDOW_H
 
 #include "convertsettings.h"
+#include "filelistmodel.h"
 #include "imageconvertthread.h"
 
 #include <QFutureWatcher>
@@ -13,6 +14,7 @@
 #include <QModelIndex>
 #include <QSharedPointer>
 #include <QStringList>
+#include <QVector>
 
 class ImageReadThread;
 class PLMLabel;
@@ -63,6 +65,7 @@ public slots:
     void TgtFmtChanged(int iFmtCBIndex);
     void TgtFmtSettingsClicked();
     void TgtDPICBChecked(int iState);
+    void TgtDPITextChanged(const QString& text);
     void Convert();
     void ConvertResultReadyAt(int iCurSelSrcIndex);
     void ConvertCanceled();
@@ -96,10 +99,14 @@ private:
     void SaveTgtFolders();
     void SaveTgtDPIs();
     void UpdateConvertSettings();
+    bool CheckTgtFolder(const QString& folder);
+    void PutTgtFolderFirst(const QString& folder);
+    void EnableDPIForVectorSources();
     PLMImageCodecID CurrentTgtCodec() const;
 
     // Source and target lists.
     static QString SizeText(qint64 bytes);
+    static QStandardItem* SizeItem(qint64 bytes);
     int SrcRowOf(const QString& path) const;
     QList<int> SelectedSrcRows() const;
     void AddSrcFile(const QString& path);
@@ -143,6 +150,7 @@ private:
     QCheckBox* pTgtDPICB = nullptr;
     QCheckBox* pKeepMdCB = nullptr;
     QLabel* pStatusLbl = nullptr;
+    QLabel* pSelCountLbl = nullptr;
 
     QAction* pAddSrcFilesAct = nullptr;
     QAction* pAddSrcFolderAct = nullptr;
@@ -164,8 +172,8 @@ private:
     QList<QSharedPointer<ImageReadThread>> lSrcReaders;
     QList<QSharedPointer<ImageReadThread>> lTgtReaders;
     QFutureWatcher<ItemConvertResult> convertWatcher;
-    QStandardItemModel* pSrcModel = nullptr;
-    QStandardItemModel* pTgtModel = nullptr;
+    FileListModel* pSrcModel = nullptr;
+    FileListModel* pTgtModel = nullptr;
     QItemSelectionModel* pSrcSelModel = nullptr;
     QItemSelectionModel* pTgtSelModel = nullptr;
     QStringList lSelSrcFiles;
@@ -175,6 +183,7 @@ private:
     QStringList TgtFileList;
     ConvertSettings convertSettings;
     QList<ImageConvertData> lConvertData;
+    QVector<bool> lReportedJobs;      // per job of lConvertData: its result was counted
     // Index of each path in SourceFileList and the hidden index item of its
     // row, so that adding and looking up rows stays linear in bulk adds.
     QHash<QString, int> hSrcFileIndex;
@@ -184,6 +193,7 @@ private:
     bool bRemovingSrc = false;
     bool bVectorSrcSel = false;
     int aConvertCounts[4] = {0, 0, 0, 0};
+    int iLastValidDPI = 72;     // put back when a vector source needs the DPI field
 };
 
 #endif

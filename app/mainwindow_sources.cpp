@@ -1,6 +1,7 @@
 // Source list: adding, removing and selecting sources.
 #include "mainwindow.h"
 
+#include "filelistmodel.h"
 #include "imagecodecvetoer.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QMimeData>
 #include <QSet>
@@ -61,6 +63,14 @@ QString MainWindow::SizeText(qint64 bytes)
     return tr("%1 MB").arg(QLocale().toString(mb, 'f', 1));
 }
 
+// The size cell shows megabytes and sorts by the exact byte count.
+QStandardItem* MainWindow::SizeItem(qint64 bytes)
+{
+    QStandardItem* item = new QStandardItem(SizeText(bytes));
+    item->setData(double(bytes), FileListModel::SortKeyRole);
+    return item;
+}
+
 // Current model row of a listed source, whatever sorting did to the rows.
 int MainWindow::SrcRowOf(const QString& path) const
 {
@@ -89,7 +99,8 @@ void MainWindow::AddSrcFiles()
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("SourceFolder"));
     const QString current = settings.value(QStringLiteral("Current"), DefaultSourceFolder()).toString();
-    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Add File(s)"), current, GetSrcFmtFilter());
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Add File(s)"), current,
+                                                            GetFileDialogFilter(GetSrcFmtFilter()));
     if (files.isEmpty()) {
         settings.endGroup();
         bAddingSrc = false;
@@ -152,7 +163,7 @@ void MainWindow::AddSrcFile(const QString& path)
     QList<QStandardItem*> items;
     items << new QStandardItem(info.baseName());
     items << new QStandardItem(info.suffix().toUpper());
-    items << new QStandardItem(SizeText(info.size()));
+    items << SizeItem(info.size());
     items << new QStandardItem(info.absolutePath());
     items << new QStandardItem(tr(""));
     QStandardItem* indexItem = new QStandardItem;
@@ -212,27 +223,24 @@ void MainWindow::SelectAllSrc()
 void MainWindow::RemoveSrc()
 {
     qDebug() << "MainWindow::RemoveSrc";
+    const QList<int> selectedRows = SelectedSrcRows();
+    if (selectedRows.isEmpty())
+        return;
     setUpdatesEnabled(false);
     bRemovingSrc = true;
 
-    QList<int> selectedRows = SelectedSrcRows();
-    std::sort(selectedRows.begin(), selectedRows.end());
-    // The rows are known; an empty selection makes the removals below cheap.
-    pSrcSelModel->clearSelection();
-
     // Renumber the hidden index column in one pass and drop the removed paths.
+    std::vector<char> removedRow(size_t(pSrcModel->rowCount()), 0);
+    for (const int row : selectedRows)
+        removedRow[size_t(row)] = 1;
     QStringList keptFiles;
     QList<QStandardItem*> keptItems;
     keptFiles.reserve(SourceFileList.size());
     keptItems.reserve(SourceFileList.size());
-    QSet<QString> removedFiles;
     for (int i = 0; i < SourceFileList.size(); ++i) {
         QStandardItem* item = lSrcIndexItems.at(i);
-        if (std::binary_search(selectedRows.cbegin(), selectedRows.cend(), item->row())) {
-            removedFiles.insert(SourceFileList.at(i));
-            item->setData(-1, Qt::UserRole);
+        if (removedRow[size_t(item->row())])
             continue;
-        }
         if (keptFiles.size() != i)
             item->setData(keptFiles.size(), Qt::UserRole);
         keptFiles << SourceFileList.at(i);
@@ -240,25 +248,12 @@ void MainWindow::RemoveSrc()
     }
     SourceFileList = keptFiles;
     lSrcIndexItems = keptItems;
-    QStringList keptSelection;
-    for (const QString& path : qAsConst(lSelSrcFiles)) {
-        if (!removedFiles.contains(path))
-            keptSelection << path;
-    }
-    lSelSrcFiles = keptSelection;
     hSrcFileIndex.clear();
     for (int i = 0; i < SourceFileList.size(); ++i)
         hSrcFileIndex.insert(SourceFileList.at(i), i);
 
-    // Remove runs of rows from the bottom up so earlier row numbers stay valid.
-    int end = selectedRows.size() - 1;
-    while (end >= 0) {
-        int start = end;
-        while (start > 0 && selectedRows.at(start - 1) == selectedRows.at(start) - 1)
-            --start;
-        pSrcModel->removeRows(selectedRows.at(start), end - start + 1);
-        end = start - 1;
-    }
+    // One pass over the model; the kept rows' items stay the same objects.
+    pSrcModel->RemoveRowList(selectedRows);
 
     bRemovingSrc = false;
     SrcSelChanged(QItemSelection(), QItemSelection());
@@ -313,8 +308,7 @@ void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&)
     }
 
     if (bVectorSrcSel) {
-        pTgtDPICmB->setEnabled(true);
-        pTgtDPICB->setEnabled(false);
+        EnableDPIForVectorSources();
     } else if (!pTgtDPICB->isEnabled()) {
         pTgtDPICB->setEnabled(true);
         pTgtDPICmB->setEnabled(!pTgtDPICB->isChecked());
@@ -333,5 +327,6 @@ void MainWindow::SrcSelChanged(const QItemSelection&, const QItemSelection&)
 void MainWindow::UpdateStatusBar()
 {
     qDebug() << "MainWindow::UpdateStatusBar";
-    statusBar()->showMessage(tr("%1 / %2 source files selected").arg(lSelSrcFiles.size()).arg(SourceFileList.size()));
+    // A permanent label: menu status tips replace temporary messages.
+    pSelCountLbl->setText(tr("%1 / %2 source files selected").arg(lSelSrcFiles.size()).arg(SourceFileList.size()));
 }

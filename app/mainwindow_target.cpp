@@ -5,6 +5,7 @@
 #include "convertdlgs.h"
 #include "imagecodecdlg.h"
 #include "imagecodecvetoer.h"
+#include "openfolder.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -49,7 +50,28 @@ void MainWindow::InitTgtFoldersCmB()
     for (int i = 0; i < count; ++i)
         pTgtFoldersCmB->addItem(settings.value(QString::number(i), QString()).toString());
     settings.endGroup();
-    pTgtFoldersCmB->setCurrentIndex(pTgtFoldersCmB->findText(convertSettings.TgtFolder, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    // The stored target folder is shown even when the history lost it.
+    int current = pTgtFoldersCmB->findText(convertSettings.TgtFolder, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (current < 0 && !convertSettings.TgtFolder.isEmpty()) {
+        pTgtFoldersCmB->insertItem(1, convertSettings.TgtFolder);
+        current = 1;
+    }
+    pTgtFoldersCmB->setCurrentIndex(current);
+}
+
+// A folder a conversion used goes to the top of the history, once.
+void MainWindow::PutTgtFolderFirst(const QString& folder)
+{
+    if (folder == SameAsSource())
+        return;
+    for (int i = pTgtFoldersCmB->count() - 1; i >= 1; --i) {
+        if (pTgtFoldersCmB->itemText(i) == folder)
+            pTgtFoldersCmB->removeItem(i);
+    }
+    pTgtFoldersCmB->insertItem(1, folder);
+    while (pTgtFoldersCmB->count() > kMaxHistory + 1)
+        pTgtFoldersCmB->removeItem(pTgtFoldersCmB->count() - 1);
+    pTgtFoldersCmB->setCurrentIndex(1);
 }
 
 void MainWindow::SaveTgtFolders()
@@ -103,8 +125,7 @@ void MainWindow::TgtFmtChanged(int iFmtCBIndex)
             pTgtDPICB->setEnabled(true);
             pTgtDPICmB->setEnabled(!pTgtDPICB->isChecked());
         } else {
-            pTgtDPICmB->setEnabled(true);
-            pTgtDPICB->setEnabled(false);
+            EnableDPIForVectorSources();
         }
     } else {
         pTgtDPILbl->setEnabled(false);
@@ -135,6 +156,8 @@ void MainWindow::InitTgtDPI()
         pTgtDPICmB->addItem(settings.value(QString::number(i), QString()).toString());
     settings.endGroup();
     pTgtDPICmB->setCurrentIndex(pTgtDPICmB->findText(QString::number(convertSettings.TgtDPI), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    if (convertSettings.TgtDPI >= kMinDPI && convertSettings.TgtDPI <= kMaxDPI)
+        iLastValidDPI = convertSettings.TgtDPI;
     pTgtDPICB->setChecked(convertSettings.TgtDPISameSrc);
 }
 
@@ -157,6 +180,27 @@ void MainWindow::SaveTgtDPIs()
     }
     settings.setValue(QStringLiteral("Count"), written);
     settings.endGroup();
+}
+
+void MainWindow::TgtDPITextChanged(const QString& text)
+{
+    bool number = false;
+    const int dpi = text.toInt(&number);
+    if (number && dpi >= kMinDPI && dpi <= kMaxDPI)
+        iLastValidDPI = dpi;
+}
+
+// PDF and SVG sources are rendered at the target DPI, so the field is needed
+// even where the user had switched it off; it then shows the last valid value
+// instead of whatever was left typed in it.
+void MainWindow::EnableDPIForVectorSources()
+{
+    pTgtDPICmB->setEnabled(true);
+    pTgtDPICB->setEnabled(false);
+    bool number = false;
+    const int dpi = pTgtDPICmB->currentText().toInt(&number);
+    if (!number || dpi < kMinDPI || dpi > kMaxDPI)
+        pTgtDPICmB->setEditText(QString::number(iLastValidDPI));
 }
 
 void MainWindow::TgtDPICBChecked(int iState)
@@ -247,12 +291,44 @@ void MainWindow::OpenTarget()
     if (folder == SameAsSource() && lSelSrcFiles.size() == 1)
         folder = QFileInfo(lSelSrcFiles.first()).absolutePath();
     if (!folder.isEmpty() && QDir(folder).exists()) {
-        // A local-file URL: "#", "?" or "%" in a folder name are not URL syntax.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        OpenFolder(folder, this);
         return;
     }
     QMessageBox::warning(this, tr("Korvane Image Converter"), tr("Invalid target folder: \"%1\".").arg(folder),
                          QMessageBox::Ok);
+}
+
+// The folder combo's text must be "Same as source file" or a folder; a folder
+// that does not exist yet is created when the user agrees.
+bool MainWindow::CheckTgtFolder(const QString& folder)
+{
+    if (folder == SameAsSource())
+        return true;
+    const auto refuse = [this]() {
+        QToolTip::showText(pTgtFoldersCmB->mapToGlobal(QPoint(0, 0)), QStringLiteral("Invalid targt folder!"),
+                           pTgtFoldersCmB);
+        return false;
+    };
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        return refuse();
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return true;
+    if (info.exists())
+        return refuse();        // a file of that name
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("Korvane Image Converter"),
+        tr("The target folder \"%1\" does not exist. Create it?").arg(QDir::toNativeSeparators(folder)),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes)
+        return refuse();
+    if (!QDir().mkpath(folder)) {
+        QMessageBox::warning(this, tr("Korvane Image Converter"),
+                             tr("The target folder \"%1\" could not be created.").arg(QDir::toNativeSeparators(folder)),
+                             QMessageBox::Ok);
+        return false;
+    }
+    return true;
 }
 
 void MainWindow::Convert()
@@ -261,11 +337,10 @@ void MainWindow::Convert()
     if (lSelSrcFiles.isEmpty())
         return;
 
-    const QString folder = pTgtFoldersCmB->currentText();
-    if (folder != SameAsSource() && (folder.isEmpty() || !QDir(folder).exists())) {
-        QToolTip::showText(pTgtFoldersCmB->mapToGlobal(QPoint(0, 0)), QStringLiteral("Invalid targt folder!"), pTgtFoldersCmB);
+    const QString folder = QDir::cleanPath(pTgtFoldersCmB->currentText().trimmed());
+    const QString folderText = pTgtFoldersCmB->currentText() == SameAsSource() ? SameAsSource() : folder;
+    if (!CheckTgtFolder(folderText))
         return;
-    }
     if (pTgtDPICmB->isEnabled()) {
         const int dpi = pTgtDPICmB->currentText().toInt();
         if (dpi < kMinDPI || dpi > kMaxDPI) {
@@ -276,14 +351,16 @@ void MainWindow::Convert()
     }
 
     TgtFileList.clear();
+    PutTgtFolderFirst(folderText);
     SaveTgtFolders();
     SaveTgtDPIs();
     UpdateConvertSettings();
     convertSettings.Save();
 
     ConvertBatchRunner batch(lSelSrcFiles.size());
-    connect(batch.Dialog(), SIGNAL(canceled()), this, SLOT(ConvertCanceled()));
     lConvertData.clear();
+    lReportedJobs.clear();
+    setUpdatesEnabled(false);
     for (int i = 0; i < lSelSrcFiles.size(); ++i) {
         ImageConvertData job;
         job.srcFile = lSelSrcFiles.at(i);
@@ -291,11 +368,16 @@ void MainWindow::Convert()
         job.srcRow = lSelSrcRows.value(i, -1);
         job.state = ::ConvertCanceled;
         lConvertData << job;
+        // The rows of this batch lose the last batch's outcome.
+        MarkSrcRow(SrcRowOf(job.srcFile), QString(), QString());
     }
+    setUpdatesEnabled(true);
+    lReportedJobs.fill(false, lConvertData.size());
     aConvertCounts[0] = lConvertData.size();
     aConvertCounts[1] = aConvertCounts[2] = aConvertCounts[3] = 0;
     batch.Start(lConvertData, convertWatcher);
     batch.Exec();
+    ConvertCanceled();
 
     UpdateTgtList();
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
@@ -306,35 +388,45 @@ void MainWindow::Convert()
 void MainWindow::ConvertResultReadyAt(int iCurSelSrcIndex)
 {
     qDebug() << "MainWindow::convertResultReadyAt";
-    if (iCurSelSrcIndex < 0 || iCurSelSrcIndex >= lConvertData.size())
+    if (iCurSelSrcIndex < 0 || iCurSelSrcIndex >= lConvertData.size() || lReportedJobs.value(iCurSelSrcIndex))
         return;
+    lReportedJobs[iCurSelSrcIndex] = true;
     ImageConvertData& job = lConvertData[iCurSelSrcIndex];
     const ItemConvertResult result = convertWatcher.resultAt(iCurSelSrcIndex);
     job.state = result.state;
+    // Whatever the outcome, every file the job left on disk is listed.
+    TgtFileList << result.tgtFiles;
     // The list may have been sorted since the job was made: follow the source
     // to the row that holds it now instead of trusting the recorded number.
     const int row = SrcRowOf(job.srcFile);
-    if (result.state == ConvertSucceeded) {
+    switch (result.state) {
+    case ConvertSucceeded:
         ++aConvertCounts[1];
-        TgtFileList << result.tgtFiles;
         MarkSrcRow(row, QStringLiteral("Succeeded"), QStringLiteral(":IMG_SUCCEEDED"));
-    } else if (result.state == ConvertFailed) {
+        break;
+    case ConvertFailed:
         ++aConvertCounts[2];
         MarkSrcRow(row, QStringLiteral("Failed"), QStringLiteral(":IMG_FAILED"));
+        break;
+    default:
+        ++aConvertCounts[3];
+        MarkSrcRow(row, QStringLiteral("Canceled"), QStringLiteral(":IMG_CANCELLED"));
+        break;
     }
 }
 
+// Once the batch is over: a job whose result never arrived is counted and
+// marked as canceled. Every job reports, so this only guards the counts.
 void MainWindow::ConvertCanceled()
 {
     qDebug() << "MainWindow::ConvertCanceled";
-    setUpdatesEnabled(false);
-    for (const ImageConvertData& job : qAsConst(lConvertData)) {
-        if (job.state != ::ConvertCanceled)
+    for (int i = 0; i < lConvertData.size(); ++i) {
+        if (lReportedJobs.value(i))
             continue;
+        lReportedJobs[i] = true;
         ++aConvertCounts[3];
-        MarkSrcRow(SrcRowOf(job.srcFile), QStringLiteral("Canceled"), QStringLiteral(":IMG_CANCELLED"));
+        MarkSrcRow(SrcRowOf(lConvertData.at(i).srcFile), QStringLiteral("Canceled"), QStringLiteral(":IMG_CANCELLED"));
     }
-    setUpdatesEnabled(true);
 }
 
 void MainWindow::MarkSrcRow(int row, const QString& outcome, const QString& icon)
@@ -342,7 +434,7 @@ void MainWindow::MarkSrcRow(int row, const QString& outcome, const QString& icon
     if (row < 0 || row >= pSrcModel->rowCount())
         return;
     pSrcModel->item(row, 4)->setText(outcome);
-    pSrcModel->item(row, 0)->setIcon(QIcon(icon));
+    pSrcModel->item(row, 0)->setIcon(icon.isEmpty() ? QIcon() : QIcon(icon));
 }
 
 void MainWindow::UpdateTgtList()
@@ -367,7 +459,7 @@ void MainWindow::AddTgtFile(const QString& path, int index)
     QList<QStandardItem*> items;
     items << new QStandardItem(info.baseName());
     items << new QStandardItem(info.suffix().toUpper());
-    items << new QStandardItem(SizeText(info.size()));
+    items << SizeItem(info.size());
     items << new QStandardItem(info.absolutePath());
     QStandardItem* indexItem = new QStandardItem;
     indexItem->setData(index, Qt::UserRole);

@@ -279,3 +279,18 @@ void GetReadFilter(QString& filter, const PLMImageCodecVetoer& vetoer)
         entries.last().chop(3);
     filter += entries.join(QString());
 }
+
+QString GetFileDialogFilter(const QString& readFilter)
+{
+    QString filter = readFilter;
+    int depth = 0;
+    for (QChar& c : filter) {
+        if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            depth = qMax(0, depth - 1);
+        else if (depth > 0 && c == QLatin1Char(';'))
+            c = QLatin1Char(' ');
+    }
+    return filter;
+}

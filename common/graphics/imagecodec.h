@@ -120,4 +120,10 @@ private:
 // codec the vetoer lets read, sorted by description.
 void GetReadFilter(QString& filter, const PLMImageCodecVetoer& vetoer);
 
+// The same filter in the form file dialogs take: Qt's dialogs split the
+// patterns inside each group's parentheses at blanks, so "*.bmp;*.dds" would
+// be one pattern that matches no file. Groups, their order and the ";; "
+// between them are kept.
+QString GetFileDialogFilter(const QString& readFilter);
+
 #endif

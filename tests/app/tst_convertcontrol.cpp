@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QProgressDialog>
 #include <QSettings>
@@ -188,12 +190,105 @@ private slots:
         QVERIFY(canceled >= 1);
         QVERIFY(results->contains(QString("Selected Files:24\nSucceeded Files:%1\nFailed Files:0\nCanceled Files:%2")
                                       .arg(succeeded).arg(canceled)));
-        // The target list shows only files that exist.
-        for (int row = 0; row < window.pTgtModel->rowCount(); ++row) {
-            const int index = window.pTgtModel->index(row, 4).data(Qt::UserRole).toInt();
-            QVERIFY(QFile::exists(window.TgtFileList.value(index)));
+        // What is on disk is exactly what was counted as succeeded and listed:
+        // a job finished after the cancel is listed, a canceled one left nothing.
+        QStringList listed;
+        for (int row = 0; row < window.pTgtModel->rowCount(); ++row)
+            listed << window.TgtFileList.value(window.pTgtModel->index(row, 4).data(Qt::UserRole).toInt());
+        listed.sort();
+        QStringList onDisk;
+        for (const QString& name : QDir(folder + "/out").entryList(QDir::Files))
+            onDisk << folder + "/out/" + name;
+        QCOMPARE(listed, onDisk);
+        QCOMPARE(onDisk.size(), succeeded);
+
+        // The next batch starts with these rows blank, not with this outcome.
+        QStringList atStart;
+        QMetaObject::Connection started = connect(&window.convertWatcher, &QFutureWatcherBase::started, [&] {
+            for (const QString& path : sources)
+                atStart << outcome(window, path);
+        });
+        expectResults();
+        window.pConvertAct->trigger();
+        disconnect(started);
+        QCOMPARE(atStart.size(), sources.size());
+        QCOMPARE(atStart.filter(QRegularExpression(".")), QStringList());
+    }
+
+    // A typed folder that does not exist is created on request, goes to the
+    // top of the history and is there after a restart.
+    void aTypedFolderIsCreatedAndRemembered_data()
+    {
+        QTest::addColumn<bool>("create");
+        QTest::newRow("yes") << true;
+        QTest::newRow("no") << false;
+    }
+
+    void aTypedFolderIsCreatedAndRemembered()
+    {
+        QFETCH(bool, create);
+        const QString folder = freshFolder();
+        const QString a = makePicture(folder + "/typed.png");
+        const QString typed = folder + "/new/deeper";
+        {
+            MainWindow window;
+            window.show();
+            addFiles(window, {a});
+            setTarget(window, typed, "BMP (.bmp)");
+            QString question;
+            KorvaneTest::AnswerNextModal<QMessageBox>([&question, create](QMessageBox* box) {
+                question = box->text();
+                box->button(create ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            if (create)
+                expectResults();
+            QToolTip::hideText();
+            window.pConvertAct->trigger();
+            QVERIFY(question.contains(typed));
+            QCOMPARE(QFile::exists(typed + "/typed.bmp"), create);
+            if (!create) {
+                QCOMPARE(QToolTip::text(), QString("Invalid targt folder!"));
+                QVERIFY(!QFileInfo::exists(typed));
+                return;
+            }
+            QCOMPARE(window.pTgtFoldersCmB->itemText(1), typed);
         }
-        QCOMPARE(window.pTgtModel->rowCount(), window.TgtFileList.size());
+        MainWindow restarted;
+        QCOMPARE(restarted.pTgtFoldersCmB->currentText(), typed);
+        QCOMPARE(restarted.pTgtFoldersCmB->findText(typed), 1);
+    }
+
+    // The stored target folder is shown even when the history lacks it, and a
+    // folder used again moves to the top without a duplicate.
+    void historyKeepsTheLastFolderOnTop()
+    {
+        const QString folder = freshFolder();
+        const QString a = makePicture(folder + "/h.png");
+        QStringList others;
+        for (int i = 0; i < 10; ++i) {
+            others << folder + QString("/h%1").arg(i);
+            QDir().mkpath(others.last());
+        }
+        {
+            QSettings s("Pelmora", "Korvane");
+            s.setValue("CSettings/TgtFolder", folder + "/out");
+            s.setValue("TgtFolder/Count", 10);
+            for (int i = 0; i < 10; ++i)
+                s.setValue(QString("TgtFolder/%1").arg(i), others.at(i));
+        }
+        MainWindow window;
+        window.show();
+        QCOMPARE(window.pTgtFoldersCmB->currentText(), folder + "/out");
+        addFiles(window, {a});
+        window.pTgtFoldersCmB->setEditText(others.at(6));
+        expectResults();
+        window.pConvertAct->trigger();
+        QCOMPARE(window.pTgtFoldersCmB->itemText(1), others.at(6));
+        QCOMPARE(window.pTgtFoldersCmB->findText(others.at(6)), 1);
+        QSettings s("Pelmora", "Korvane");
+        QCOMPARE(s.value("TgtFolder/Count").toInt(), 10);
+        QCOMPARE(s.value("TgtFolder/0").toString(), others.at(6));
+        QCOMPARE(s.value("TgtFolder/1").toString(), folder + "/out");
     }
 
     void resultsDialogCanBeSwitchedOff()
@@ -248,12 +343,13 @@ private slots:
         window.show();
         addFiles(window, {a});
 
-        window.pTgtFoldersCmB->setEditText("");
-        window.pConvertAct->trigger();
-        QCOMPARE(QToolTip::text(), QString("Invalid targt folder!"));
-        window.pTgtFoldersCmB->setEditText(folder + "/does-not-exist");
-        window.pConvertAct->trigger();
-        QCOMPARE(QToolTip::text(), QString("Invalid targt folder!"));
+        // Empty, relative, or the name of a file: refused without a question.
+        for (const QString& bad : {QString(), QString("relative/out"), a}) {
+            QToolTip::hideText();
+            window.pTgtFoldersCmB->setEditText(bad);
+            window.pConvertAct->trigger();
+            QCOMPARE(QToolTip::text(), QString("Invalid targt folder!"));
+        }
         QVERIFY(!QSettings("Pelmora", "Korvane").contains("CSettings/TgtFormat"));   // nothing saved
 
         window.pTgtFoldersCmB->setEditText(folder + "/out");

@@ -2,6 +2,7 @@
 
 #include "gui/label.h"
 #include "mainwindow.h"
+#include "dialogdriver.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
@@ -197,7 +199,8 @@ private slots:
         QCOMPARE(window.pTgtModel->headerData(4, Qt::Horizontal, Qt::UserRole).toString(), QString("TgtFileListIndex"));
         QVERIFY(window.pTgtTreeView->isColumnHidden(4));
         QCOMPARE(window.pTgtTreeView->selectionMode(), QAbstractItemView::SingleSelection);
-        QCOMPARE(window.pTgtTreeView->columnWidth(0), 110);
+        QVERIFY(window.pTgtTreeView->columnWidth(0)
+                >= window.pTgtTreeView->header()->fontMetrics().horizontalAdvance("Target (Read-Only)") + 20);
 
         QVERIFY(window.acceptDrops());
         QCOMPARE(window.minimumSize(), QSize(780, 540));
@@ -241,6 +244,16 @@ private slots:
         QVERIFY(window.pTgtDPICB->isChecked());
         QVERIFY(!window.pTgtDPICmB->isEnabled());
         QVERIFY(!window.pKeepMdCB->isChecked());
+
+        // A bigger window gives its room to the lists: the panel's rows keep
+        // their spacing.
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int rowSpan = window.pTgtDPICmB->y() - window.pTgtFoldersCmB->y();
+        const int listHeight = window.pSrcTreeView->height();
+        window.resize(1600, 1200);
+        QTRY_VERIFY(window.pSrcTreeView->height() > listHeight + 500);
+        QCOMPARE(window.pTgtDPICmB->y() - window.pTgtFoldersCmB->y(), rowSpan);
     }
 
     void panelFollowsStoredOptions()
@@ -359,9 +372,12 @@ private slots:
     {
         MainWindow window;
         QCOMPARE(window.pos(), QPoint(200, 200));
-        QCOMPARE(window.size(), QSize(780, 540));
+        QCOMPARE(window.height(), 540);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Wide enough for every tool-bar action: no overflow arrow.
+        QWidget* overflow = window.pToolBar->findChild<QWidget*>("qt_toolbar_ext_button");
+        QVERIFY(overflow && !overflow->isVisible());
         window.move(240, 260);
         window.resize(900, 600);
         QVERIFY(window.close());
@@ -388,7 +404,10 @@ private slots:
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             window.resize(1000, 700);
-            window.pExitAct->trigger();
+            // Exit inside a running loop, as in the program: a quit with no
+            // loop running would end every later modal loop of this test at once.
+            QTimer::singleShot(0, window.pExitAct, &QAction::trigger);
+            QCoreApplication::exec();
         }
         QVERIFY(!store().contains("MainWindow/Size"));
         QVERIFY(!store().contains("MainWindow/Position"));
@@ -425,6 +444,21 @@ private slots:
         QVERIFY(window.pOpenTargetAct->isEnabled());
         window.pTgtFoldersCmB->setCurrentIndex(0);      // "Same as source file", nothing selected
         QVERIFY(!window.pOpenTargetAct->isEnabled());
+
+        // No file manager to take the folder: a message names it.
+        QTemporaryDir folder;
+        window.pTgtFoldersCmB->setEditText(folder.path());
+        QString message;
+        KorvaneTest::AnswerNextModal<QMessageBox>([&message](QMessageBox* box) {
+            message = box->text();
+            box->accept();
+        });
+        window.pOpenTargetAct->trigger();
+        QVERIFY2(message.contains(folder.path()), qPrintable(message));
+        QDesktopServices::setUrlHandler("file", &recorder, "open");
+        window.pOpenTargetAct->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(folder.path())});
     }
 
     void actionsFollowTheSelection()

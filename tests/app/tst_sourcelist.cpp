@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QLabel>
+#include <QListView>
 #include <QMimeData>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -70,7 +72,7 @@ private slots:
         addFiles(window, {small, exact});
         QCOMPARE(window.SourceFileList.size(), 2);
         QCOMPARE(selectedPaths(window), QStringList({exact, small}));
-        QCOMPARE(window.statusBar()->currentMessage(), QString("2 / 2 source files selected"));
+        QCOMPARE(window.pSelCountLbl->text(), QString("2 / 2 source files selected"));
         QCOMPARE(QSettings("Pelmora", "Korvane").value("SourceFolder/Current").toString(), dir.path() + "/add");
         QVERIFY(window.pConvertAct->isEnabled());
         QVERIFY(!window.pSelectAllAct->isEnabled());
@@ -87,15 +89,50 @@ private slots:
         // A second add replaces the selection with the new file only.
         addFiles(window, {big});
         QCOMPARE(selectedPaths(window), QStringList({big}));
-        QCOMPARE(window.statusBar()->currentMessage(), QString("1 / 3 source files selected"));
+        QCOMPARE(window.pSelCountLbl->text(), QString("1 / 3 source files selected"));
         QVERIFY(window.pSelectAllAct->isEnabled());
 
-        // Size sorts as text: "10.0 MB" before "2.0 MB"-like texts.
+        // Sizes sort as sizes, not as the texts "10.0 MB" < "2.0 MB".
+        const QString two = makeFile("add/two.gif", 2 * 1048576);
+        KorvaneTest::DropFiles(&window, {two});
         window.pSrcTreeView->sortByColumn(2, Qt::AscendingOrder);
-        QCOMPARE(window.pSrcModel->index(0, 2).data().toString(), QString("0.1 MB"));
-        QCOMPARE(window.pSrcModel->index(1, 2).data().toString(), QString("1.0 MB"));
-        QCOMPARE(window.pSrcModel->index(2, 2).data().toString(), QString("10.0 MB"));
-        QCOMPARE(rowPaths(window), QStringList({small, exact, big}));
+        QCOMPARE(rowPaths(window), QStringList({small, exact, two, big}));
+        window.pSrcTreeView->sortByColumn(2, Qt::DescendingOrder);
+        QCOMPARE(rowPaths(window), QStringList({big, two, exact, small}));
+        // The selection follows its files through the sort.
+        QCOMPARE(selectedPaths(window), QStringList({big, two}));
+        QCOMPARE(window.pSrcSelModel->selectedRows().size(), 2);
+
+        // A menu's status tip does not hide the count.
+        window.show();
+        window.statusBar()->showMessage("Add one or more source files");
+        QVERIFY(window.pSelCountLbl->isVisible());
+        QCOMPARE(window.pSelCountLbl->text(), QString("2 / 4 source files selected"));
+    }
+
+    // What Qt's own file dialog lists in a folder with the filter it is given.
+    void theDialogFilterShowsEveryImage()
+    {
+        for (const char* name : {"a.jpg", "B.JPG", "c.tif", "d.ithmb", "e.svgz", "notes.txt", "f.jpeg"})
+            makeFile(QString("dialog/") + name);
+        const QString folder = dir.path() + "/dialog";
+        QStringList shown;
+        QString filterShown;
+        KorvaneTest::AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+            dialog->setDirectory(folder);
+            filterShown = dialog->selectedNameFilter();
+            QListView* list = dialog->findChild<QListView*>("listView");
+            QTRY_VERIFY_WITH_TIMEOUT(list && list->model()->rowCount(list->rootIndex()) > 0, 5000);
+            QTest::qWait(200);
+            for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+                shown << list->model()->index(row, 0, list->rootIndex()).data().toString();
+            dialog->reject();
+        });
+        MainWindow window;
+        window.pAddSrcFilesAct->trigger();
+        QVERIFY(filterShown.startsWith("All Images (*.bmp *.dds "));
+        shown.sort();
+        QCOMPARE(shown, QStringList({"B.JPG", "a.jpg", "c.tif", "d.ithmb", "e.svgz", "f.jpeg"}));
     }
 
     void cancellingChangesNothing()
@@ -156,7 +193,7 @@ private slots:
         QCOMPARE(window.SourceFileList, QStringList({a, b, c}));
         QCOMPARE(window.pSrcModel->rowCount(), 3);
         QCOMPARE(selectedPaths(window), QStringList({a, c}));
-        QCOMPARE(window.statusBar()->currentMessage(), QString("2 / 3 source files selected"));
+        QCOMPARE(window.pSelCountLbl->text(), QString("2 / 3 source files selected"));
     }
 
     void removingTheMiddleRenumbersTheRest()
@@ -180,7 +217,7 @@ private slots:
         QCOMPARE(rowPaths(window), QStringList({third, first}));
         QCOMPARE(window.pSrcModel->index(0, 5).data(Qt::UserRole).toInt(), 1);   // was 2
         QVERIFY(window.lSelSrcFiles.isEmpty());
-        QCOMPARE(window.statusBar()->currentMessage(), QString("0 / 2 source files selected"));
+        QCOMPARE(window.pSelCountLbl->text(), QString("0 / 2 source files selected"));
         QVERIFY(!window.pRemoveAct->isEnabled());
 
         // The removed path can be added again, and lands once.
@@ -222,7 +259,7 @@ private slots:
 
         window.pSelectAllAct->trigger();
         QCOMPARE(window.lSelSrcFiles.size(), 300);
-        QCOMPARE(window.statusBar()->currentMessage(), QString("300 / 300 source files selected"));
+        QCOMPARE(window.pSelCountLbl->text(), QString("300 / 300 source files selected"));
     }
 
     void vectorSourcesTakeOverTheDpiControls()
@@ -241,6 +278,16 @@ private slots:
         QVERIFY(!window.bVectorSrcSel);
         QVERIFY(window.pTgtDPICB->isEnabled());
         QVERIFY(!window.pTgtDPICmB->isEnabled());
+
+        // A bad value typed, then "Same as source file" ticked again: a vector
+        // source brings the field back with the last valid value.
+        window.pTgtDPICB->setChecked(false);
+        window.pTgtDPICmB->setEditText("300");
+        window.pTgtDPICmB->setEditText("5");
+        window.pTgtDPICB->setChecked(true);
+        KorvaneTest::DropFiles(&window, {pdf});
+        QVERIFY(window.pTgtDPICmB->isEnabled());
+        QCOMPARE(window.pTgtDPICmB->currentText(), QString("300"));
     }
 
     void openTargetWithSameAsSourceNeedsOneSource()
