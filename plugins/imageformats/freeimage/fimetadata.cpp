@@ -9,7 +9,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -30,18 +32,73 @@ const QByteArray kExifHeader("Exif\0\0", 6);
 // so long binary values (maker notes, palettes) are cut for the preview.
 const int kShownValueLength = 512;
 
-// FreeImage_TagToString formats into one static buffer for all threads.
-std::mutex& TagTextMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 QString Shortened(const QString& value)
 {
     if (value.size() <= kShownValueLength)
         return value;
     return value.left(kShownValueLength) + QStringLiteral("...");
+}
+
+template <typename T>
+T Element(const void* values, DWORD index)
+{
+    T value;
+    std::memcpy(&value, static_cast<const char*>(values) + sizeof(T) * index, sizeof(T));
+    return value;
+}
+
+// A tag's value as text, formatted here rather than by FreeImage: its
+// formatter divides by the file's own denominators (a signed rational of
+// 0x7fffffff/0x80000000 raised SIGFPE) and writes into one buffer shared by
+// all threads. Fractions stay fractions; nothing is divided.
+QString TagValueText(FITAG* tag)
+{
+    const FREE_IMAGE_MDTYPE type = FreeImage_GetTagType(tag);
+    const void* value = FreeImage_GetTagValue(tag);
+    const DWORD count = FreeImage_GetTagCount(tag);
+    const DWORD length = FreeImage_GetTagLength(tag);
+    if (!value || count == 0)
+        return QString();
+    DWORD size = 0;
+    switch (type) {
+    case FIDT_BYTE: case FIDT_SBYTE: case FIDT_UNDEFINED: case FIDT_ASCII: size = 1; break;
+    case FIDT_SHORT: case FIDT_SSHORT: size = 2; break;
+    case FIDT_LONG: case FIDT_SLONG: case FIDT_FLOAT: case FIDT_IFD: case FIDT_PALETTE: size = 4; break;
+    case FIDT_RATIONAL: case FIDT_SRATIONAL: case FIDT_DOUBLE: case FIDT_LONG8: case FIDT_SLONG8:
+    case FIDT_IFD8: size = 8; break;
+    default: return QString();
+    }
+    // Only the values the tag really holds, and no more than a preview shows.
+    const DWORD shown = std::min<DWORD>({count, length / size, DWORD(kShownValueLength)});
+    if (type == FIDT_UNDEFINED) {
+        const QByteArray bytes(static_cast<const char*>(value), int(shown));
+        return Shortened(QString::fromLatin1(bytes.toHex(' ')));
+    }
+    QStringList parts;
+    for (DWORD i = 0; i < shown; ++i) {
+        switch (type) {
+        case FIDT_BYTE: parts << QString::number(Element<quint8>(value, i)); break;
+        case FIDT_SBYTE: parts << QString::number(Element<qint8>(value, i)); break;
+        case FIDT_ASCII: parts << QString::number(Element<quint8>(value, i)); break;
+        case FIDT_SHORT: parts << QString::number(Element<quint16>(value, i)); break;
+        case FIDT_SSHORT: parts << QString::number(Element<qint16>(value, i)); break;
+        case FIDT_LONG: case FIDT_IFD: case FIDT_PALETTE: parts << QString::number(Element<quint32>(value, i)); break;
+        case FIDT_SLONG: parts << QString::number(Element<qint32>(value, i)); break;
+        case FIDT_FLOAT: parts << QString::number(double(Element<float>(value, i))); break;
+        case FIDT_DOUBLE: parts << QString::number(Element<double>(value, i)); break;
+        case FIDT_LONG8: case FIDT_IFD8: parts << QString::number(Element<quint64>(value, i)); break;
+        case FIDT_SLONG8: parts << QString::number(Element<qint64>(value, i)); break;
+        case FIDT_RATIONAL:
+            parts << QStringLiteral("%1/%2").arg(Element<quint32>(value, 2 * i)).arg(Element<quint32>(value, 2 * i + 1));
+            break;
+        case FIDT_SRATIONAL:
+            parts << QStringLiteral("%1/%2").arg(Element<qint32>(value, 2 * i)).arg(Element<qint32>(value, 2 * i + 1));
+            break;
+        default:
+            break;
+        }
+    }
+    return Shortened(parts.join(QLatin1Char(' ')));
 }
 
 QString TagText(FREE_IMAGE_MDMODEL model, FITAG* tag)
@@ -62,9 +119,25 @@ QString TagText(FREE_IMAGE_MDMODEL model, FITAG* tag)
             text.truncate(end);
         return QString::fromUtf8(text);
     }
-    std::lock_guard<std::mutex> lock(TagTextMutex());
-    const char* text = FreeImage_TagToString(model, tag, nullptr);
-    return Shortened(QString::fromUtf8(text ? text : ""));
+    return TagValueText(tag);
+}
+
+// Exiv2's readable forms of some tags divide the file's own fractions (an
+// exposure bias of 0x7fffffff/0x80000000 overflows); such values are shown as
+// the fractions they are.
+QString ExifText(const Exiv2::Exifdatum& datum, const Exiv2::ExifData& exif)
+{
+    const Exiv2::TypeId type = datum.typeId();
+    bool printable = true;
+    if (type == Exiv2::unsignedRational || type == Exiv2::signedRational) {
+        const long count = std::min(datum.count(), 64L);
+        for (long i = 0; i < count && printable; ++i) {
+            const Exiv2::Rational value = datum.toRational(i);
+            printable = value.second > 0 && value.first != INT_MIN;
+        }
+        printable = printable && datum.count() <= 64;
+    }
+    return Shortened(QString::fromStdString(printable ? datum.print(&exif) : datum.toString()));
 }
 
 bool IsHiddenComment(const QString& key)
@@ -428,8 +501,7 @@ bool FromExiv2(const QByteArray& file, FREE_IMAGE_FORMAT fif, FiMetadata& fields
             if (category < 0)
                 continue;
             const std::string name = category == ExifMaker ? group + "." + datum.tagName() : datum.tagName();
-            collector.Add(category, QString::fromStdString(name),
-                          Shortened(QString::fromStdString(datum.print(&exif))));
+            collector.Add(category, QString::fromStdString(name), ExifText(datum, exif));
         }
         if (wholeFileIsExif) {
             const Exiv2::ExifData descriptive = DescriptiveExif(exif);
