@@ -34,6 +34,34 @@ private slots:
         QVERIFY(dir.isValid());
     }
 
+    // Read as the program reads a source (orientation applied), each file
+    // equals its reference: a picture another decoder made of it, compared
+    // as premultiplied ARGB within a mean absolute difference per channel.
+    void readsAsItsReference_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reference");
+        QTest::addColumn<double>("tolerance");
+        // Rows: file in peer/, reference in peer/, tolerance.
+    }
+
+    void readsAsItsReference()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reference);
+        QFETCH(double, tolerance);
+        QImageReader reader(Peer(file));
+        reader.setAutoTransform(true);
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        const QImage expected(Peer(reference));
+        QVERIFY(!expected.isNull());
+        const Difference difference = Compare(image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                                              expected.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        QVERIFY2(difference.sameSize, qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
+        QVERIFY2(difference.mean <= tolerance, qPrintable(QString::number(difference.mean)));
+    }
+
     // Reading the size and the text asks the metadata; a conversion that
     // keeps it writes it again.
     void metadataIsSafe_data()
