@@ -352,6 +352,9 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         job.progress->Started(job.srcFile);
 
     QImageReader reader(job.srcFile);
+    // Pictures come out as they are shown: a phone photo's Exif orientation
+    // (and a TIFF's) turns the pixels, and kept metadata then says "normal".
+    reader.setAutoTransform(true);
     const PLMImageCodecID srcCodec = PLMImageCodec(job.srcFile).ID();
     if (srcCodec == PLMCodecPDF) {
         // The PDF plugin takes the rendering resolution from the high 16 bits.

@@ -6,6 +6,8 @@
 #include <QDirIterator>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QProcess>
+#include <QTransform>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSettings>
@@ -457,6 +459,62 @@ private slots:
         QFETCH(int, state);
         QCOMPARE(QFileInfo::exists(path), state == 0);
         QCOMPARE(FilesIn(settings.TgtFolder).size(), state == 0 ? 1 : 0);
+    }
+
+    // A photo's recorded orientation turns it upright: every one of the
+    // eight, from a JPEG whose Exif says how it is to be shown (set by
+    // exiftool), as Qt's reader maps them.
+    void orientationIsApplied_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<int>("transformation");
+        const int transformations[] = {0, 1, 3, 2, 6, 4, 5, 7};
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            QTest::newRow(qPrintable(QStringLiteral("orientation %1").arg(orientation)))
+                << orientation << transformations[orientation - 1];
+    }
+
+    void orientationIsApplied()
+    {
+        QFETCH(int, orientation);
+        QFETCH(int, transformation);
+        // An upright picture with a red top-left corner and a blue strip on the right.
+        QImage upright = Filled(40, 24, Qt::white);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                upright.setPixelColor(x, y, Qt::red);
+        for (int y = 0; y < 24; ++y)
+            for (int x = 34; x < 40; ++x)
+                upright.setPixelColor(x, y, Qt::blue);
+        // Stored turned the other way, with the turn back recorded: a reader
+        // mirrors and flips first, then turns by 90 degrees (270 on its own).
+        const auto turn = QImageIOHandler::Transformations(transformation);
+        QImage stored = upright;
+        if (turn == QImageIOHandler::TransformationRotate270) {
+            stored = upright.transformed(QTransform().rotate(90));
+        } else {
+            if (turn & QImageIOHandler::TransformationRotate90)
+                stored = stored.transformed(QTransform().rotate(-90));
+            stored = stored.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                     turn & QImageIOHandler::TransformationFlip);
+        }
+        const QString src = QDir(NewFolder()).filePath(QStringLiteral("phone.jpg"));
+        QVERIFY(stored.save(src, "JPEG", 100));
+        QProcess exiftool;
+        exiftool.start(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                    QStringLiteral("-Orientation#=%1").arg(orientation), src});
+        QVERIFY2(exiftool.waitForFinished(30000) && exiftool.exitCode() == 0, "exiftool (libimage-exiftool-perl)");
+        QImageReader check(src);
+        QCOMPARE(int(check.transformation()), transformation);
+
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        const QImage written(result.tgtFiles.value(0));
+        QCOMPARE(written.size(), upright.size());
+        QVERIFY(qRed(written.pixel(2, 2)) > 200 && qBlue(written.pixel(2, 2)) < 60);
+        QVERIFY(qBlue(written.pixel(38, 12)) > 200 && qRed(written.pixel(38, 12)) < 60);
+        QVERIFY(qRed(written.pixel(20, 20)) > 200 && qBlue(written.pixel(20, 20)) > 200);
     }
 
     void threePageTiff()
