@@ -1,5 +1,7 @@
 #include "convertsettings.h"
 
+#include "imagecodecvetoer.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -9,35 +11,63 @@ const char* const kSameAsSourceFile = "Same as source file";
 
 ConvertSettings::ConvertSettings() = default;
 
+namespace {
+
+// A stored number outside what the option can hold (a damaged or hand-edited
+// store) is replaced by the option's default, and said so in the log.
+int CheckedInt(const QSettings& settings, const QString& key, int fallback, bool (*valid)(int))
+{
+    bool number = false;
+    const int value = settings.value(key, fallback).toInt(&number);
+    if (number && valid(value))
+        return value;
+    qWarning().noquote() << QStringLiteral("ConvertSettings::Load   Invalid %1: ").arg(key)
+                                + settings.value(key).toString();
+    return fallback;
+}
+
+bool IsQuality(int value) { return value >= 1 && value <= 100; }
+bool IsJpegXrQuality(int value) { return value >= 1 && value <= 99; }
+bool IsPageSize(int value) { return value == 0 || value == 2 || value == 3; }
+bool IsZeroOrOne(int value) { return value == 0 || value == 1; }
+bool IsIconSizeSet(int value) { return value > 0 && value <= 63; }
+bool IsTgtDPI(int value) { return value >= 60 && value <= 2400; }
+
+bool IsWritable(int id)
+{
+    return PLMImageCodec::IsValid(PLMImageCodecID(id)) && PLMImageCodecVetoer().IsEnabled(PLMImageCodecID(id), PLMImageIOWrite);
+}
+
+} // namespace
+
 void ConvertSettings::Load()
 {
     qDebug() << "ConvertSettings::Load";
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("CSettings"));
     TgtFolder = settings.value(QStringLiteral("TgtFolder"), QString::fromLatin1(kSameAsSourceFile)).toString();
+    // The target: a writable codec and one of its own extensions, else PNG.
+    TgtID = PLMImageCodecID(CheckedInt(settings, QStringLiteral("TgtID"), int(PLMCodecPNG), IsWritable));
     TgtFormat = settings.value(QStringLiteral("TgtFormat"), QStringLiteral(".png")).toString();
-    // The enumeration holds only -1 to 61; anything else stored means no codec.
-    const int tgtID = settings.value(QStringLiteral("TgtID"), int(PLMCodecPNG)).toInt();
-    if (tgtID < PLMCodecInvalid || tgtID > PLMCodecCount) {
-        qWarning().noquote() << QStringLiteral("ConvertSettings::Load   Invalid TgtID: %1").arg(tgtID);
-        TgtID = PLMCodecInvalid;
-    } else {
-        TgtID = PLMImageCodecID(tgtID);
+    const QStringList extensions = PLMImageCodec(TgtID).GetExtensions();
+    if (!extensions.contains(TgtFormat.toLower())) {
+        qWarning().noquote() << QStringLiteral("ConvertSettings::Load   Invalid TgtFormat: ") + TgtFormat;
+        TgtFormat = extensions.value(0);
     }
     J2000LlCmpsn = settings.value(QStringLiteral("J2000LlCmpsn"), false).toBool();
-    J2000CmpsnRate = settings.value(QStringLiteral("J2000CmpsnRate"), 1).toInt();
+    J2000CmpsnRate = CheckedInt(settings, QStringLiteral("J2000CmpsnRate"), 1, IsQuality);
     WEBPLlCmpsn = settings.value(QStringLiteral("WEBPLlCmpsn"), false).toBool();
-    WEBPCmpsnQuality = settings.value(QStringLiteral("WEBPCmpsnQuality"), 100).toInt();
+    WEBPCmpsnQuality = CheckedInt(settings, QStringLiteral("WEBPCmpsnQuality"), 100, IsQuality);
     JPEGXRLlCmpsn = settings.value(QStringLiteral("JPEGXRLlCmpsn"), false).toBool();
-    JPEGXRCmpsnQuality = settings.value(QStringLiteral("JPEGXRCmpsnQuality"), 99).toInt();
-    JPEGCmpsnQuality = settings.value(QStringLiteral("JPEGCmpsnQuality"), 100).toInt();
-    PageSize = settings.value(QStringLiteral("PageSize"), 0).toInt();
-    PageOri = settings.value(QStringLiteral("PageOri"), 0).toInt();
-    Align = settings.value(QStringLiteral("Align"), 0).toInt();
-    ICODim = settings.value(QStringLiteral("ICODim"), 32).toInt();
-    Exists = settings.value(QStringLiteral("Exists"), 0).toInt();
+    JPEGXRCmpsnQuality = CheckedInt(settings, QStringLiteral("JPEGXRCmpsnQuality"), 99, IsJpegXrQuality);
+    JPEGCmpsnQuality = CheckedInt(settings, QStringLiteral("JPEGCmpsnQuality"), 100, IsQuality);
+    PageSize = CheckedInt(settings, QStringLiteral("PageSize"), 0, IsPageSize);
+    PageOri = CheckedInt(settings, QStringLiteral("PageOri"), 0, IsZeroOrOne);
+    Align = CheckedInt(settings, QStringLiteral("Align"), 0, IsZeroOrOne);
+    ICODim = CheckedInt(settings, QStringLiteral("ICODim"), 32, IsIconSizeSet);
+    Exists = CheckedInt(settings, QStringLiteral("Exists"), 0, IsZeroOrOne);
     TgtDPISameSrc = settings.value(QStringLiteral("TgtDPISameSrc"), true).toBool();
-    TgtDPI = settings.value(QStringLiteral("TgtDPI"), 72).toInt();
+    TgtDPI = CheckedInt(settings, QStringLiteral("TgtDPI"), 72, IsTgtDPI);
     KeepMd = settings.value(QStringLiteral("KeepMd"), false).toBool();
     settings.endGroup();
 }

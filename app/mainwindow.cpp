@@ -15,6 +15,8 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QIntValidator>
@@ -88,9 +90,18 @@ MainWindow::MainWindow(QWidget* parent)
         const QSize firstSize(qMax(780, pToolBar->sizeHint().width() + 24), 540);
         QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
         settings.beginGroup(QStringLiteral("MainWindow"));
-        const QPoint position = settings.value(QStringLiteral("Position"), QPoint(200, 200)).toPoint();
-        const QSize windowSize = settings.value(QStringLiteral("Size"), firstSize).toSize();
+        QPoint position = settings.value(QStringLiteral("Position"), QPoint(200, 200)).toPoint();
+        QSize windowSize = settings.value(QStringLiteral("Size"), firstSize).toSize();
         settings.endGroup();
+        // A stored geometry (from another screen, or damaged) is kept on the
+        // screen: no larger than it, and not out of sight.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect available = screen->availableGeometry();
+            windowSize = windowSize.expandedTo(minimumSize()).boundedTo(available.size()).expandedTo(minimumSize());
+            const QRect placed(position, windowSize);
+            if (!available.intersects(placed) || (available & placed).width() < 100 || (available & placed).height() < 50)
+                position = available.topLeft() + QPoint(20, 20);
+        }
         resize(windowSize);
         move(position);
     }

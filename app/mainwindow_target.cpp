@@ -38,6 +38,18 @@ QString SameAsSource()
     return QString::fromLatin1(kSameAsSourceFile);
 }
 
+// A history's stored length, no more than it ever holds: a damaged count
+// must not make the window read (and show) millions of entries.
+int HistoryCount(const QSettings& settings)
+{
+    const int count = settings.value(QStringLiteral("Count"), 0).toInt();
+    if (count < 0 || count > kMaxHistory) {
+        qWarning().noquote() << QStringLiteral("MainWindow   Invalid history count: %1").arg(count);
+        return qBound(0, count, kMaxHistory);
+    }
+    return count;
+}
+
 } // namespace
 
 void MainWindow::InitTgtFoldersCmB()
@@ -46,9 +58,12 @@ void MainWindow::InitTgtFoldersCmB()
     pTgtFoldersCmB->addItem(SameAsSource());
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("TgtFolder"));
-    const int count = settings.value(QStringLiteral("Count"), 0).toInt();
-    for (int i = 0; i < count; ++i)
-        pTgtFoldersCmB->addItem(settings.value(QString::number(i), QString()).toString());
+    const int count = HistoryCount(settings);
+    for (int i = 0; i < count; ++i) {
+        const QString folder = settings.value(QString::number(i), QString()).toString();
+        if (!folder.isEmpty() && pTgtFoldersCmB->findText(folder, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+            pTgtFoldersCmB->addItem(folder);
+    }
     settings.endGroup();
     // The stored target folder is shown even when the history lost it.
     int current = pTgtFoldersCmB->findText(convertSettings.TgtFolder, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -151,9 +166,13 @@ void MainWindow::InitTgtDPI()
     pTgtDPICmB->addItems(StandardTgtDPIs());
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("TgtDPI"));
-    const int count = settings.value(QStringLiteral("Count"), 0).toInt();
-    for (int i = 0; i < count; ++i)
-        pTgtDPICmB->addItem(settings.value(QString::number(i), QString()).toString());
+    const int count = HistoryCount(settings);
+    for (int i = 0; i < count; ++i) {
+        const QString dpi = settings.value(QString::number(i), QString()).toString();
+        const int value = dpi.toInt();
+        if (value >= kMinDPI && value <= kMaxDPI && pTgtDPICmB->findText(dpi, Qt::MatchExactly) < 0)
+            pTgtDPICmB->addItem(dpi);
+    }
     settings.endGroup();
     pTgtDPICmB->setCurrentIndex(pTgtDPICmB->findText(QString::number(convertSettings.TgtDPI), Qt::MatchExactly | Qt::MatchCaseSensitive));
     if (convertSettings.TgtDPI >= kMinDPI && convertSettings.TgtDPI <= kMaxDPI)

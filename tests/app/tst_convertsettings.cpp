@@ -104,30 +104,65 @@ private slots:
         QCOMPARE(loaded.KeepMd, saved.KeepMd);
     }
 
-    void loadSurvivesCorruptStore()
+    // A value outside what its option can hold (a damaged or hand-edited
+    // store) loads as the default, and is then saved as that.
+    void loadReplacesOutOfRangeValues_data()
     {
-        // Values are taken as stored; the range checks belong to the batch start.
-        WriteRaw(QStringLiteral("TgtDPI"), 5000);
-        WriteRaw(QStringLiteral("Exists"), 7);
-        WriteRaw(QStringLiteral("TgtID"), 999);
-        WriteRaw(QStringLiteral("JPEGCmpsnQuality"), QStringLiteral("very high"));
-        WriteRaw(QStringLiteral("PageSize"), QStringList{QStringLiteral("a"), QStringLiteral("b")});
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("DPI 0") << "TgtDPI" << QVariant(0) << "72";
+        QTest::newRow("DPI 5000") << "TgtDPI" << QVariant(5000) << "72";
+        QTest::newRow("DPI 2400 kept") << "TgtDPI" << QVariant(2400) << "2400";
+        QTest::newRow("JPEG quality 99999") << "JPEGCmpsnQuality" << QVariant(99999) << "100";
+        QTest::newRow("JPEG quality text") << "JPEGCmpsnQuality" << QVariant("very high") << "100";
+        QTest::newRow("JPEG quality 1 kept") << "JPEGCmpsnQuality" << QVariant(1) << "1";
+        QTest::newRow("JPEG XR quality 100") << "JPEGXRCmpsnQuality" << QVariant(100) << "99";
+        QTest::newRow("WebP quality -5") << "WEBPCmpsnQuality" << QVariant(-5) << "100";
+        QTest::newRow("JPEG 2000 rate 0") << "J2000CmpsnRate" << QVariant(0) << "1";
+        QTest::newRow("page size 99") << "PageSize" << QVariant(99) << "0";
+        QTest::newRow("page size 1") << "PageSize" << QVariant(1) << "0";
+        QTest::newRow("page size 3 kept") << "PageSize" << QVariant(3) << "3";
+        QTest::newRow("page size list") << "PageSize" << QVariant(QStringList{"a", "b"}) << "0";
+        QTest::newRow("orientation 2") << "PageOri" << QVariant(2) << "0";
+        QTest::newRow("alignment -1") << "Align" << QVariant(-1) << "0";
+        QTest::newRow("icon sizes -1") << "ICODim" << QVariant(-1) << "32";
+        QTest::newRow("icon sizes 0") << "ICODim" << QVariant(0) << "32";
+        QTest::newRow("icon sizes 64") << "ICODim" << QVariant(64) << "32";
+        QTest::newRow("icon sizes 63 kept") << "ICODim" << QVariant(63) << "63";
+        QTest::newRow("exists 7") << "Exists" << QVariant(7) << "0";
+        QTest::newRow("codec 999") << "TgtID" << QVariant(999) << "21";
+        QTest::newRow("codec INT_MIN") << "TgtID" << QVariant(-2147483647 - 1) << "21";
+        QTest::newRow("codec DDS, not writable") << "TgtID" << QVariant(1) << "21";
+        QTest::newRow("codec WebP kept") << "TgtID" << QVariant(58) << "58";
+    }
+
+    void loadReplacesOutOfRangeValues()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(QString, loaded);
+        WriteRaw(key, stored);
         ConvertSettings settings;
         settings.Load();
-        QCOMPARE(settings.TgtDPI, 5000);
-        QCOMPARE(settings.Exists, 7);
-        // A value that does not convert gives the conversion's zero, not the default.
-        QCOMPARE(settings.JPEGCmpsnQuality, 0);
-        QCOMPARE(settings.PageSize, 0);
-        // An identifier outside the codec table means no codec.
-        QCOMPARE(settings.TgtID, PLMCodecInvalid);
+        settings.Save();
+        const QVariant saved = QSettings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"))
+                                   .value(QStringLiteral("CSettings/") + key);
+        QCOMPARE(saved.toString(), loaded);
+    }
 
-        WriteRaw(QStringLiteral("TgtID"), -2147483647 - 1);
-        settings.Load();
-        QCOMPARE(settings.TgtID, PLMCodecInvalid);
+    // The extension must be one of the codec's own.
+    void targetFormatFollowsTheCodec()
+    {
         WriteRaw(QStringLiteral("TgtID"), 58);
+        ConvertSettings settings;
         settings.Load();
-        QCOMPARE(settings.TgtID, PLMCodecWEBP);
+        QCOMPARE(settings.TgtFormat, QStringLiteral(".webp"));
+        WriteRaw(QStringLiteral("TgtID"), 10);
+        WriteRaw(QStringLiteral("TgtFormat"), QStringLiteral(".JPEG"));
+        settings.Load();
+        QCOMPARE(settings.TgtID, PLMCodecJPEG);
+        QCOMPARE(settings.TgtFormat, QStringLiteral(".JPEG"));
     }
 
     void setTgtFolderAcceptsOnlySameAsSourceOrExistingFolder()

@@ -10,6 +10,7 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QGridLayout>
+#include <QScreen>
 #include <QHeaderView>
 #include <QIntValidator>
 #include <QLineEdit>
@@ -370,6 +371,13 @@ private slots:
 
     void firstCloseOpensTheProductPageOnce()
     {
+        // A font whose tool bar fits the test screen (800 pixels wide).
+        struct FontGuard
+        {
+            const QFont font = QApplication::font();
+            FontGuard() { QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 8)); }
+            ~FontGuard() { QApplication::setFont(font); }
+        } guard;
         MainWindow window;
         QCOMPARE(window.pos(), QPoint(200, 200));
         QCOMPARE(window.height(), 540);
@@ -379,12 +387,12 @@ private slots:
         QWidget* overflow = window.pToolBar->findChild<QWidget*>("qt_toolbar_ext_button");
         QVERIFY(overflow && !overflow->isVisible());
         window.move(240, 260);
-        window.resize(900, 600);
+        window.resize(790, 560);
         QVERIFY(window.close());
         QCOMPARE(recorder.opened.size(), 1);
         QCOMPARE(recorder.opened.first().scheme(), QString("https"));
         QCOMPARE(store().value("MainWindow/FirstRun"), QVariant(false));
-        QCOMPARE(store().value("MainWindow/Size").toSize(), QSize(900, 600));
+        QCOMPARE(store().value("MainWindow/Size").toSize(), QSize(790, 560));
         QCOMPARE(store().value("MainWindow/Position").toPoint(), window.pos());
 
         window.show();
@@ -392,8 +400,28 @@ private slots:
         QCOMPARE(recorder.opened.size(), 1);
 
         MainWindow second;
-        QCOMPARE(second.size(), QSize(900, 600));
+        QCOMPARE(second.size(), QSize(790, 560));
         QCOMPARE(second.pos(), store().value("MainWindow/Position").toPoint());
+    }
+
+    // A damaged store still opens the window at once: histories no longer
+    // than they are kept, the geometry on the screen.
+    void damagedStoreStillOpensTheWindow()
+    {
+        store().setValue("MainWindow/Size", QSize(100000, 100000));
+        store().setValue("MainWindow/Position", QPoint(-50000, 90000));
+        store().setValue("TgtFolder/Count", 2147483647);
+        store().setValue("TgtFolder/3", "/tmp");
+        store().setValue("TgtDPI/Count", 2147483647);
+        store().setValue("TgtDPI/0", "0");
+        store().setValue("TgtDPI/1", "200");
+        MainWindow window;
+        QCOMPARE(window.pTgtFoldersCmB->count(), 2);                 // "Same as source file", /tmp
+        QCOMPARE(window.pTgtDPICmB->count(), 6);                     // 60 72 96 150 300 and 200
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(window.width() <= qMax(screen.width(), 780));
+        QVERIFY(window.height() <= qMax(screen.height(), 540));
+        QVERIFY(screen.contains(window.pos()));
     }
 
     void exitLeavesGeometryButStoresClosed()
