@@ -51,7 +51,12 @@ void ConvertBatchRunner::Start(QList<ImageConvertData>& jobList, QFutureWatcher<
 {
     qDebug() << "ConvertBatchRunner::Start";
     watcher = &futureWatcher;
+    QStringList sources;
+    for (const ImageConvertData& job : qAsConst(jobList))
+        sources << job.srcFile;
+    targets.reset(new BatchTargets(sources));
     for (ImageConvertData& job : jobList) {
+        job.batchTargets = targets.get();
         job.progressDlg = &dialog;
         job.cancelFlag = &cancelFlag;
         job.progress = &progress;

@@ -12,6 +12,8 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <memory>
+
 // How the window's convert slot uses it (the watcher's "resultReadyAt(int)"
 // stays connected to the window's result slot for good):
 //
@@ -46,8 +48,9 @@ public:
     const ConvertCancelFlag* CancelFlag() const { return &cancelFlag; }
     bool WasCanceled() const { return cancelFlag.IsCanceled(); }
 
-    // Fills in progressDlg, cancelFlag and progress of every job, connects the
-    // watcher and the dialog, and starts QtConcurrent::mapped(jobs, ThreadFunction).
+    // Fills in progressDlg, cancelFlag, progress and the batch's target names
+    // of every job, connects the watcher and the dialog, and starts
+    // QtConcurrent::mapped(jobs, ThreadFunction).
     void Start(QList<ImageConvertData>& jobs, QFutureWatcher<ItemConvertResult>& watcher);
 
     // Runs the dialog's modal loop until every worker has returned, then
@@ -61,6 +64,7 @@ private:
     QProgressDialog dialog;
     ConvertCancelFlag cancelFlag;
     ConvertProgress progress;
+    std::unique_ptr<BatchTargets> targets;
     QTimer labelTimer;
     QElapsedTimer elapsed;
     int jobs = 0;

@@ -58,7 +58,7 @@ void SetReportCResults(bool report)
 
 // ---------------------------------------------------------------------------
 
-ConvertResultsDlg::ConvertResultsDlg(const int* counts, const QString& folder, QWidget* parent)
+ConvertResultsDlg::ConvertResultsDlg(const int* counts, const QString& folder, QWidget* parent, int renamed)
     : QDialog(parent, Qt::WindowCloseButtonHint), pCounts(counts), refFolder(folder)
 {
     qDebug() << "ConvertResultsDlg::ConvertResultsDlg";
@@ -76,6 +76,10 @@ ConvertResultsDlg::ConvertResultsDlg(const int* counts, const QString& folder, Q
         pNoteLbl = new QLabel(tr("Note: Files failed in a batch conversion on a computer with multi-core processer\n"
                                  "may succeed if they are converted separately."),
                               this);
+    if (renamed > 0)
+        pRenamedLbl = new QLabel(tr("%n target file(s) got a numbered name instead of overwriting a source\n"
+                                    "or another target of this conversion.", nullptr, renamed),
+                                 this);
     pNotShowCB = new QCheckBox(tr("Do not show again"), this);
     pNotShowCB->setChecked(false);
 
@@ -89,6 +93,8 @@ ConvertResultsDlg::ConvertResultsDlg(const int* counts, const QString& folder, Q
     pLayout->addWidget(pCountsLbl);
     if (pNoteLbl)
         pLayout->addWidget(pNoteLbl);
+    if (pRenamedLbl)
+        pLayout->addWidget(pRenamedLbl);
     pLayout->addWidget(pNotShowCB);
     pLayout->addWidget(pButtonBox);
     connect(pButtonBox, SIGNAL(accepted()), this, SLOT(accept()));

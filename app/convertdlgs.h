@@ -18,8 +18,9 @@ class ConvertResultsDlg : public QDialog
 {
     Q_OBJECT
 public:
-    // counts: jobs, succeeded, failed, cancelled.
-    ConvertResultsDlg(const int* counts, const QString& folder, QWidget* parent);
+    // counts: jobs, succeeded, failed, cancelled. renamed: targets that took a
+    // number instead of overwriting a source or another target of the batch.
+    ConvertResultsDlg(const int* counts, const QString& folder, QWidget* parent, int renamed = 0);
 
 public slots:
     void accept() override;
@@ -30,6 +31,7 @@ private:
     const QString& refFolder;
     QLabel* pCountsLbl = nullptr;
     QLabel* pNoteLbl = nullptr;
+    QLabel* pRenamedLbl = nullptr;
     QCheckBox* pNotShowCB = nullptr;
     QDialogButtonBox* pButtonBox = nullptr;
     QVBoxLayout* pLayout = nullptr;

@@ -1,6 +1,8 @@
 #include "imageconvertthread.h"
 
 #include "applyedits.h"
+#include "targetfile.h"
+#include "targetnames.h"
 #include "graphics/metadatapacking.h"
 
 #include <QBuffer>
@@ -11,10 +13,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QSaveFile>
-#include <QSet>
 #include <QtEndian>
 
 #include <memory>
@@ -27,41 +25,6 @@ namespace {
 // and deflate dominates the whole conversion; 80 selects level 1, the fastest
 // level that still compresses.
 const int kPNGWriteQuality = 80;
-
-// Names handed out by MakeUniqueTgtFilePath and not yet released. The disk
-// test and the reservation happen under one lock, and a name is released only
-// after its file was moved into place, so no two jobs can see a name as free.
-QMutex& ReservedMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
-
-QSet<QString>& ReservedNames()
-{
-    static QSet<QString> names;
-    return names;
-}
-
-// Releases a reserved target name when the page is done with it.
-class ReservedTgtPath
-{
-public:
-    ReservedTgtPath(const QString& path, const ConvertSettings& settings)
-        : path(settings.Exists == 0 ? path : QString())
-    {
-    }
-    ~ReservedTgtPath()
-    {
-        if (!path.isEmpty())
-            ReleaseTgtFilePath(path);
-    }
-    ReservedTgtPath(const ReservedTgtPath&) = delete;
-    ReservedTgtPath& operator=(const ReservedTgtPath&) = delete;
-
-private:
-    QString path;
-};
 
 bool CodecHasAlpha(PLMImageCodecID id)
 {
@@ -143,16 +106,39 @@ void CollectMetadata(const QImageReader& reader, const QImage& page, QString& md
 // once it is complete.
 bool StoreBytes(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+    TargetFile file(path);
+    if (!file.Open() || file.Device()->write(bytes) != bytes.size()) {
         qWarning() << "ThreadFunction(ImageConvertData)   write target file failed";
         return false;
     }
-    if (!file.commit()) {
+    if (!file.Commit()) {
         qWarning() << "ThreadFunction(ImageConvertData)   copy temp to target file failed";
         return false;
     }
     return true;
+}
+
+// The target path of one page of a job. Overwrite never replaces a source of
+// the running batch or a target it already wrote: such a page takes a number
+// instead, counted in the result.
+bool NextTgtPath(const ImageConvertData& job, int page, QString& tgtPath, bool& reserved, ItemConvertResult& result)
+{
+    bool renamed = false;
+    const bool made = MakeTgtFilePath(tgtPath, page, job.srcFile, *job.settings, job.batchTargets, &renamed);
+    reserved = made && (job.settings->Exists == 0 || renamed);
+    if (renamed)
+        ++result.renamed;
+    return made;
+}
+
+// A copied picture must be a whole JPEG stream that decodes: a damaged one
+// inside a thumbnail file is a failure, not a file that no viewer opens.
+bool IsCompleteJpeg(const QByteArray& bytes)
+{
+    if (bytes.size() < 4 || !bytes.startsWith("\xFF\xD8") || !bytes.endsWith("\xFF\xD9"))
+        return false;
+    QImage decoded;
+    return decoded.loadFromData(bytes, "JPEG") && !decoded.isNull();
 }
 
 // A canceled job leaves nothing behind: the pages it already wrote go too.
@@ -175,9 +161,9 @@ bool ReadSpan(QFile& source, qint64 offset, qint64 length, QByteArray& bytes)
 
 // The ithmb reader reports, for the current picture, the byte offset of its
 // embedded JPEG as the width of size() and the byte length as the height.
-ConvertState CopyEmbeddedJPEGs(QImageReader& reader, const ImageConvertData& job, QStringList& tgtFiles)
+ConvertState CopyEmbeddedJPEGs(QImageReader& reader, const ImageConvertData& job, ItemConvertResult& result)
 {
-    const ConvertSettings& settings = *job.settings;
+    QStringList& tgtFiles = result.tgtFiles;
     const int count = reader.imageCount();
     const bool several = count >= 2;
     QFile source(job.srcFile);
@@ -189,18 +175,23 @@ ConvertState CopyEmbeddedJPEGs(QImageReader& reader, const ImageConvertData& job
         if (several)
             reader.jumpToImage(page);
         QString tgtPath;
-        if (!MakeTgtFilePath(tgtPath, several ? page : -1, job.srcFile, settings)) {
+        bool reserved = false;
+        if (!NextTgtPath(job, several ? page : -1, tgtPath, reserved, result)) {
             if (several)
                 qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
             else
                 qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath failed";
             return ConvertFailed;
         }
-        const ReservedTgtPath reservation(tgtPath, settings);
+        const ReservedTgtPath reservation(tgtPath, reserved);
         const QSize span = reader.size();
         QByteArray bytes;
         if (!ReadSpan(source, span.width(), span.height(), bytes)) {
             qWarning() << "ThreadFunction(ImageConvertData)   read jpeg data failed";
+            return ConvertFailed;
+        }
+        if (!IsCompleteJpeg(bytes)) {
+            qWarning() << "ThreadFunction(ImageConvertData)   embedded jpeg damaged";
             return ConvertFailed;
         }
         if (!StoreBytes(tgtPath, bytes))
@@ -275,64 +266,6 @@ bool JoinIcons(const QList<QByteArray>& parts, QByteArray& icon)
 
 } // namespace
 
-QString JoinTgtFilePath(const QString& folder, const QString& baseName, const QString& extension)
-{
-    return QFileInfo(QDir(folder), baseName + extension).absoluteFilePath();
-}
-
-bool MakeUniqueTgtFilePath(QString& tgtPath, const QString& folder, const QString& baseName,
-                           const QString& extension)
-{
-    tgtPath.clear();
-    QMutexLocker locker(&ReservedMutex());
-    QSet<QString>& reserved = ReservedNames();
-    const auto take = [&](const QString& candidate) {
-        if (reserved.contains(candidate) || QFileInfo::exists(candidate))
-            return false;
-        reserved.insert(candidate);
-        tgtPath = candidate;
-        return true;
-    };
-    if (take(JoinTgtFilePath(folder, baseName, extension)))
-        return true;
-    for (int n = 1; n <= 9999; ++n) {
-        if (take(JoinTgtFilePath(folder, baseName + QStringLiteral("-%1").arg(n), extension)))
-            return true;
-    }
-    return false;
-}
-
-void ReleaseTgtFilePath(const QString& tgtPath)
-{
-    QMutexLocker locker(&ReservedMutex());
-    ReservedNames().remove(tgtPath);
-}
-
-bool MakeTgtFilePath(QString& tgtPath, int page, const QString& srcFile, const ConvertSettings& settings)
-{
-    tgtPath.clear();
-    const QFileInfo info(srcFile);
-    QString baseName = info.completeBaseName();
-    if (page >= 0)
-        baseName += QStringLiteral("-page%1").arg(page + 1);
-    QString folder = settings.TgtFolder;
-    if (folder == QLatin1String(kSameAsSourceFile))
-        folder = info.absolutePath();
-    // An empty folder would silently mean the process's working directory.
-    if (folder.isEmpty())
-        return false;
-    const QString& extension = settings.TgtFormat;
-    switch (settings.Exists) {
-    case 0:
-        return MakeUniqueTgtFilePath(tgtPath, folder, baseName, extension);
-    case 1:
-        tgtPath = JoinTgtFilePath(folder, baseName, extension);
-        return true;
-    default:
-        return false;
-    }
-}
-
 ItemConvertResult ThreadFunction(const ImageConvertData& job)
 {
     qDebug() << "ThreadFunction(ImageConvertData)";
@@ -350,6 +283,13 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
     }
     if (job.progress)
         job.progress->Started(job.srcFile);
+    // Only regular files: a FIFO or a device named like a picture would block
+    // the reader in open() for good.
+    if (!QFileInfo(job.srcFile).isFile()) {
+        qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Not a file: ") + job.srcFile;
+        result.state = ConvertFailed;
+        return result;
+    }
 
     QImageReader reader(job.srcFile);
     // Pictures come out as they are shown: a phone photo's Exif orientation
@@ -369,7 +309,7 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
 
     if (srcCodec == PLMCodecITHMB && settings.TgtID == PLMCodecJPEG && settings.KeepMd
         && reader.supportsOption(QImageIOHandler::Description)) {
-        result.state = CopyEmbeddedJPEGs(reader, job, result.tgtFiles);
+        result.state = CopyEmbeddedJPEGs(reader, job, result);
         return result;
     }
 
@@ -385,12 +325,13 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
             return result;
         }
         QString tgtPath;
-        if (!MakeTgtFilePath(tgtPath, -1, job.srcFile, settings)) {
+        bool reserved = false;
+        if (!NextTgtPath(job, -1, tgtPath, reserved, result)) {
             qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
             result.state = ConvertFailed;
             return result;
         }
-        const ReservedTgtPath reservation(tgtPath, settings);
+        const ReservedTgtPath reservation(tgtPath, reserved);
         if (settings.KeepMd)
             CollectMetadata(reader, image, mdKeys, mdValues);
         result.state = ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
@@ -412,12 +353,13 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
             return result;
         }
         QString tgtPath;
-        if (!MakeTgtFilePath(tgtPath, page, job.srcFile, settings)) {
+        bool reserved = false;
+        if (!NextTgtPath(job, page, tgtPath, reserved, result)) {
             qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
             result.state = ConvertFailed;
             return result;
         }
-        const ReservedTgtPath reservation(tgtPath, settings);
+        const ReservedTgtPath reservation(tgtPath, reserved);
         if (IsCanceled(cancel)) {
             qWarning() << "ThreadFunction(ImageConvertData)   Canceled";
             RemoveWritten(result.tgtFiles);
@@ -470,7 +412,7 @@ ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImage
 
     // The writer goes to a temporary file, so it is told the format the file
     // name's suffix names, as it would find it from the target name itself.
-    QSaveFile file(tgtFilePath);
+    TargetFile file(tgtFilePath);
     std::unique_ptr<QImageWriter> writer(new QImageWriter);
     writer->setFormat(QFileInfo(tgtFilePath).suffix().toLower().toLatin1());
     SetWriterOptions(*writer, settings);
@@ -490,13 +432,15 @@ ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImage
     }
 
     const bool icon = settings.TgtID == PLMCodecICO;
-    if (icon && (settings.ICODim & 63) == 0)
-        return ConvertSucceeded;        // no icon size selected: nothing to write
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (icon && (settings.ICODim & 63) == 0) {
+        qWarning() << "ImageConvert::ConvertPage   no icon size";
+        return ConvertFailed;           // nothing would be written
+    }
+    if (!file.Open()) {
         qWarning() << "ImageConvert::ConvertPage Failed";
         return ConvertFailed;
     }
-    writer->setDevice(&file);
+    writer->setDevice(file.Device());
     if (icon) {
         const ConvertState state = ConvertToICO(pageImage, *writer, settings.ICODim);
         if (state != ConvertSucceeded)
@@ -507,7 +451,7 @@ ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImage
     }
     // Some format handlers finish their file only when they are destroyed.
     writer.reset();
-    if (!file.commit()) {
+    if (!file.Commit()) {
         qWarning() << "ImageConvert::ConvertPage Failed";
         return ConvertFailed;
     }

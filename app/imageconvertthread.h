@@ -4,6 +4,7 @@
 
 #include "convertcancel.h"
 #include "convertsettings.h"
+#include "targetnames.h"
 
 #include <QMetaType>
 #include <QStringList>
@@ -25,6 +26,7 @@ struct ImageConvertData
     QProgressDialog* progressDlg = nullptr;
     const ConvertCancelFlag* cancelFlag = nullptr;     // null: never canceled
     ConvertProgress* progress = nullptr;               // null: nobody watches
+    BatchTargets* batchTargets = nullptr;              // null: a job on its own
     int srcRow = -1;
     ConvertState state = ConvertCanceled;
 };
@@ -35,6 +37,9 @@ struct ItemConvertResult
     // Files written, in page order, even when a page after them failed. A
     // canceled job removes what it wrote and lists nothing.
     QStringList tgtFiles;
+    // Pages that took a unique number instead of overwriting a source or an
+    // earlier target of the batch.
+    int renamed = 0;
 };
 
 Q_DECLARE_METATYPE(ItemConvertResult)
@@ -42,23 +47,6 @@ Q_DECLARE_METATYPE(ItemConvertResult)
 // Converts one source into its target files; runs on a pool thread. Reads the
 // job, its options record and its cancel flag; writes only files.
 ItemConvertResult ThreadFunction(const ImageConvertData& job);
-
-// Target path of one page (page -1 for a single-image source, else 0-based).
-// False, with tgtPath empty, when the exists policy is unknown, the target
-// folder is empty or every numbered name is taken.
-bool MakeTgtFilePath(QString& tgtPath, int page, const QString& srcFile, const ConvertSettings& settings);
-
-// The first of base, base-1 … base-9999 (with the extension) that neither
-// exists nor is reserved. The chosen name is reserved for this process until
-// ReleaseTgtFilePath(), so parallel jobs never pick the same name.
-bool MakeUniqueTgtFilePath(QString& tgtPath, const QString& folder, const QString& baseName,
-                           const QString& extension);
-
-// Gives a name reserved by MakeUniqueTgtFilePath back (once it was written, or
-// given up). Unreserved names are ignored.
-void ReleaseTgtFilePath(const QString& tgtPath);
-
-QString JoinTgtFilePath(const QString& folder, const QString& baseName, const QString& extension);
 
 namespace ImageConvert {
 

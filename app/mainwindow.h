@@ -193,6 +193,7 @@ private:
     bool bRemovingSrc = false;
     bool bVectorSrcSel = false;
     int aConvertCounts[4] = {0, 0, 0, 0};
+    int iRenamedTargets = 0;          // targets of the batch that took a number instead of overwriting
     int iLastValidDPI = 72;     // put back when a vector source needs the DPI field
 };
 

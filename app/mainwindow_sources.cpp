@@ -148,6 +148,10 @@ void MainWindow::AddSrcFolder()
 
 void MainWindow::AddSrcFile(const QString& path)
 {
+    // Only regular files (or links to them): a FIFO or a device named like a
+    // picture would block whatever reads it.
+    if (!QFileInfo(path).isFile())
+        return;
     const auto known = hSrcFileIndex.constFind(path);
     if (known != hSrcFileIndex.constEnd()) {
         if (QStandardItem* item = SrcIndexItem(known.value()))

@@ -394,6 +394,7 @@ void MainWindow::Convert()
     lReportedJobs.fill(false, lConvertData.size());
     aConvertCounts[0] = lConvertData.size();
     aConvertCounts[1] = aConvertCounts[2] = aConvertCounts[3] = 0;
+    iRenamedTargets = 0;
     batch.Start(lConvertData, convertWatcher);
     batch.Exec();
     ConvertCanceled();
@@ -415,6 +416,7 @@ void MainWindow::ConvertResultReadyAt(int iCurSelSrcIndex)
     job.state = result.state;
     // Whatever the outcome, every file the job left on disk is listed.
     TgtFileList << result.tgtFiles;
+    iRenamedTargets += result.renamed;
     // The list may have been sorted since the job was made: follow the source
     // to the row that holds it now instead of trusting the recorded number.
     const int row = SrcRowOf(job.srcFile);
@@ -495,7 +497,7 @@ void MainWindow::ShowConvertResults()
     QString folder = convertSettings.TgtFolder;
     if (folder == SameAsSource() && !TgtFileList.isEmpty())
         folder = QFileInfo(TgtFileList.first()).absolutePath();
-    ConvertResultsDlg dialog(aConvertCounts, folder, this);
+    ConvertResultsDlg dialog(aConvertCounts, folder, this, iRenamedTargets);
     dialog.exec();
     aConvertCounts[0] = aConvertCounts[1] = aConvertCounts[2] = aConvertCounts[3] = 0;
 }

@@ -3,6 +3,7 @@
 #include "convertdlgs.h"
 #include "dialogdriver.h"
 #include "mainwindow.h"
+#include "tst_multipagetiff.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -213,6 +214,48 @@ private slots:
         disconnect(started);
         QCOMPARE(atStart.size(), sources.size());
         QCOMPARE(atStart.filter(QRegularExpression(".")), QStringList());
+    }
+
+    // Overwrite next to the sources spares the batch's own files (and says
+    // how many targets took a number instead); a multi-page source that
+    // fails halfway still lists the page it wrote.
+    void aBatchKeepsItsOwnFilesAndListsWhatItWrote()
+    {
+        const QString folder = freshFolder();
+        const QString jpeg = folder + "/photo.jpg";
+        QVERIFY(QImage(makePicture(folder + "/tmp.png")).save(jpeg, "JPEG"));
+        QFile::remove(folder + "/tmp.png");
+        const QString png = makePicture(folder + "/photo.png", 30, 30);
+        const auto bytesOf = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray pngBytes = bytesOf(png);
+        const QString tiff = folder + "/scan.tif";
+        const QImage page(makePicture(folder + "/p.bmp"));
+        QFile tiffFile(tiff);
+        QVERIFY(tiffFile.open(QIODevice::WriteOnly));
+        tiffFile.write(MakeMultiPageTiff({page, page, page}, 1));
+        tiffFile.close();
+        QFile::remove(folder + "/p.bmp");
+        MainWindow window;
+        window.show();
+        addFiles(window, {jpeg, png, tiff});
+        window.pTgtFoldersCmB->setCurrentIndex(0);
+        window.pTgtFmtCmB->setCurrentIndex(window.pTgtFmtCmB->findText("PNG (.png)"));
+        window.pTgtExistsCmB->setCurrentIndex(1);
+        QString* results = expectResults();
+        window.pConvertAct->trigger();
+
+        QCOMPARE(bytesOf(png), pngBytes);
+        QCOMPARE(outcome(window, tiff), QString("Failed"));
+        QVERIFY(results->contains("Succeeded Files:2\nFailed Files:1"));
+        QVERIFY2(results->contains("2 target file(s) got a numbered name"), qPrintable(*results));
+        QStringList listed;
+        for (int row = 0; row < window.pTgtModel->rowCount(); ++row)
+            listed << window.pTgtModel->index(row, 0).data().toString();
+        listed.sort();
+        QCOMPARE(listed, QStringList({"photo-1", "photo-2", "scan-page1"}));
     }
 
     // A typed folder that does not exist is created on request, goes to the

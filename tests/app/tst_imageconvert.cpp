@@ -14,6 +14,8 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <sys/stat.h>
+
 namespace {
 
 QImage Filled(int width, int height, const QColor& color, QImage::Format format = QImage::Format_RGB32)
@@ -119,6 +121,114 @@ private slots:
         QCOMPARE(TakePath(-1, nextTo, settings), QFileInfo(nextTo).absolutePath() + QStringLiteral("/pic.png"));
         settings.TgtFolder = QStringLiteral("same as source file");
         QVERIFY(TakePath(-1, nextTo, settings).endsWith(QStringLiteral("/same as source file/pic.png")));
+    }
+
+    // A link in the target folder is a taken name, and a target written over
+    // it replaces the link, never the file it points to.
+    void linksInTheTargetFolder_data()
+    {
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<bool>("dangling");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("unique, dangling link") << 0 << true << "a-1.png";
+        QTest::newRow("unique, link to a file") << 0 << false << "a-1.png";
+        QTest::newRow("overwrite, dangling link") << 1 << true << "a.png";
+        QTest::newRow("overwrite, link to a file") << 1 << false << "a.png";
+    }
+
+    void linksInTheTargetFolder()
+    {
+        QFETCH(int, policy);
+        QFETCH(bool, dangling);
+        QFETCH(QString, written);
+        const QString elsewhere = QDir(NewFolder()).filePath(QStringLiteral("x.png"));
+        if (!dangling)
+            QVERIFY(WriteFile(elsewhere, "not to be touched"));
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        settings.Exists = policy;
+        QVERIFY(QFile::link(elsewhere, QDir(settings.TgtFolder).filePath(QStringLiteral("a.png"))));
+        const QString src = SavePng(NewFolder(), QStringLiteral("a.png"), Filled(6, 4, Qt::green));
+
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertSucceeded);
+        const QFileInfo target(QDir(settings.TgtFolder).filePath(written));
+        QCOMPARE(result.tgtFiles, QStringList{target.absoluteFilePath()});
+        QVERIFY(!target.isSymLink());
+        QCOMPARE(QImage(target.absoluteFilePath()).size(), QSize(6, 4));
+        QCOMPARE(QFileInfo::exists(elsewhere), !dangling);
+        if (!dangling)
+            QCOMPARE(ReadFile(elsewhere), QByteArray("not to be touched"));
+        // Nothing else in the folder: no temporary file left.
+        QCOMPARE(FilesIn(settings.TgtFolder).size(), policy == 0 ? 2 : 1);
+    }
+
+    // Overwrite never replaces a source of the running batch or one of its
+    // earlier targets: photo.jpg's target photo.png is itself a source, and a
+    // page of scan.tif would land on scan-page2.png, another source.
+    void overwriteSparesTheBatchsOwnFiles()
+    {
+        const QString folder = NewFolder();
+        const QString jpeg = QDir(folder).filePath(QStringLiteral("photo.jpg"));
+        QVERIFY(Filled(8, 8, Qt::red).save(jpeg, "JPEG"));
+        const QString png = SavePng(folder, QStringLiteral("photo.png"), Filled(9, 9, Qt::blue));
+        const QString tiff = QDir(folder).filePath(QStringLiteral("scan.tif"));
+        QVERIFY(WriteFile(tiff, MakeMultiPageTiff({Filled(5, 5, Qt::red), Filled(6, 6, Qt::green)})));
+        const QString page2 = SavePng(folder, QStringLiteral("scan-page2.png"), Filled(3, 3, Qt::white));
+        const QByteArray pngBytes = ReadFile(png);
+        const QByteArray page2Bytes = ReadFile(page2);
+
+        ConvertSettings settings = SettingsFor(QString::fromLatin1(kSameAsSourceFile), QStringLiteral(".png"), PLMCodecPNG);
+        settings.Exists = 1;
+        BatchTargets batch({jpeg, png, tiff, page2});
+        int renamed = 0;
+        QStringList written;
+        for (const QString& source : {jpeg, png, tiff, page2}) {
+            ImageConvertData job = JobFor(source, &settings);
+            job.batchTargets = &batch;
+            const ItemConvertResult result = ThreadFunction(job);
+            QCOMPARE(result.state, ConvertSucceeded);
+            renamed += result.renamed;
+            written << result.tgtFiles;
+        }
+        QCOMPARE(ReadFile(png), pngBytes);
+        QCOMPARE(ReadFile(page2), page2Bytes);
+        // photo.jpg, photo.png, scan page 2 and scan-page2.png took numbers;
+        // scan page 1 overwrote nothing of the batch.
+        QCOMPARE(renamed, 4);
+        QCOMPARE(written.size(), 5);
+        QCOMPARE(QSet<QString>(written.begin(), written.end()).size(), 5);
+        QVERIFY(written.contains(QDir(folder).filePath(QStringLiteral("scan-page1.png"))));
+    }
+
+    // A name as long as the file system allows still converts, is still
+    // overwritten, and still takes a number (its base name shortened).
+    void namesAtTheLengthLimit()
+    {
+        const QString source = SavePng(NewFolder(), QString(251, QLatin1Char('n')) + QStringLiteral(".png"),
+                                       Filled(4, 4, Qt::red));
+        QVERIFY(QFileInfo::exists(source));
+        ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        QStringList names;
+        for (int policy : {0, 1, 0}) {
+            settings.Exists = policy;
+            const ItemConvertResult result = ThreadFunction(JobFor(source, &settings));
+            QCOMPARE(result.state, ConvertSucceeded);
+            names << QFileInfo(result.tgtFiles.value(0)).fileName();
+        }
+        QCOMPARE(names.at(0), QFileInfo(source).fileName());
+        QCOMPARE(names.at(1), names.at(0));
+        QCOMPARE(names.at(2), QString(249, QLatin1Char('n')) + QStringLiteral("-1.png"));
+        QCOMPARE(FilesIn(settings.TgtFolder).size(), 2);
+    }
+
+    // Only regular files are read: a FIFO would block the reader in open().
+    void aFifoIsNoSource()
+    {
+        const QString fifo = QDir(NewFolder()).filePath(QStringLiteral("pipe.png"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        QCOMPARE(ThreadFunction(JobFor(fifo, &settings)).state, ConvertFailed);
+        QVERIFY(FilesIn(settings.TgtFolder).isEmpty());
     }
 
     void chosenNamesStayReservedUntilReleased()
@@ -366,11 +476,11 @@ private slots:
         }
         QCOMPARE(sizes, (QList<QSize>{QSize(256, 256), QSize(48, 48), QSize(16, 16)}));
 
-        // No size selected: success, and no file.
+        // No size selected: nothing to write is a failure, and no file.
         settings.ICODim = 0;
         const QString none = QDir(settings.TgtFolder).filePath(QStringLiteral("none.ico"));
         QCOMPARE(ImageConvert::ConvertPage(page, none, PLMCodecPNG, QString(), QString(), settings, nullptr),
-                 ConvertSucceeded);
+                 ConvertFailed);
         QVERIFY(!QFileInfo::exists(none));
 
         // A size that cannot be written stops the icon with nothing written.
@@ -623,6 +733,16 @@ private slots:
         QCOMPARE(result.state, ConvertCanceled);
         QVERIFY(result.tgtFiles.isEmpty());
         QCOMPARE(FilesIn(settings.TgtFolder), before);
+
+        // A damaged embedded picture (cut short, or garbage after its start)
+        // is a failure, not a copied file no viewer opens.
+        for (const QByteArray& damaged : {jpeg2.left(jpeg2.size() - 40), QByteArray("\xFF\xD8garbage\xFF\xD9")}) {
+            QVERIFY(WriteFile(single, MakeFakeThumbnailFile({damaged}, true)));
+            result = ThreadFunction(JobFor(single, &settings));
+            QCOMPARE(result.state, ConvertFailed);
+            QVERIFY(result.tgtFiles.isEmpty());
+            QCOMPARE(FilesIn(settings.TgtFolder), before);
+        }
     }
 
     void thumbnailsOtherwiseDecoded_data()

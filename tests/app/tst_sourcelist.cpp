@@ -16,6 +16,8 @@
 #include <QStatusBar>
 #include <QTreeView>
 
+#include <sys/stat.h>
+
 class MainWindowTest : public QObject
 {
     Q_OBJECT
@@ -155,6 +157,9 @@ private slots:
         const QString notes = makeFile("walk/notes.txt");
         const QString nested = makeFile("walk/deeper/nested.gif");
         makeFile("walk/README");
+        // Not a regular file: reading it would block for good.
+        const QString fifo = dir.path() + "/walk/pipe.png";
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         MainWindow window;
         KorvaneTest::ChooseFolder(root);
         window.pAddSrcFolderAct->trigger();
@@ -164,6 +169,8 @@ private slots:
         expected.sort();
         QCOMPARE(listed, expected);
         QCOMPARE(selectedPaths(window), expected);
+        KorvaneTest::DropFiles(&window, {fifo});
+        QCOMPARE(window.SourceFileList.size(), 3);
         QCOMPARE(QSettings("Pelmora", "Korvane").value("SourceFolder/Current").toString(), root);
 
         // Walking the same folder again adds no duplicates.
