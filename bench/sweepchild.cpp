@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QLibraryInfo>
 #include <QtConcurrent>
@@ -103,7 +104,14 @@ bool DumpRaw(const QImage& page, const QString& path, QByteArray& md5)
 int ReadSource(const WorkerOptions& options)
 {
     const ConvertSettings defaults;
+    // Only regular files, and the orientation applied, as the engine reads.
+    if (!QFileInfo(options.file).isFile()) {
+        Say(QStringLiteral("error not a regular file"));
+        Say(QStringLiteral("result failed"));
+        return 0;
+    }
     QImageReader reader(options.file);
+    reader.setAutoTransform(true);
     const PLMImageCodecID codec = PLMImageCodec(options.file).ID();
     if (codec == PLMCodecPDF) {
         reader.setQuality(int(quint32(defaults.TgtDPI) << 16));
