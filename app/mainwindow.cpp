@@ -86,8 +86,10 @@ MainWindow::MainWindow(QWidget* parent)
 
     setMinimumSize(780, 540);
     {
-        // The first start is wide enough to show every tool-bar action.
-        const QSize firstSize(qMax(780, pToolBar->sizeHint().width() + 24), 540);
+        // The first start is wide enough to show every tool-bar action and
+        // tall enough for both previews with their dimension lines.
+        statusBar();
+        const QSize firstSize(qMax(780, pToolBar->sizeHint().width() + 24), qMax(540, minimumSizeHint().height()));
         QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
         settings.beginGroup(QStringLiteral("MainWindow"));
         QPoint position = settings.value(QStringLiteral("Position"), QPoint(200, 200)).toPoint();

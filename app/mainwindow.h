@@ -113,6 +113,11 @@ private:
     void FinishAddingSrc(int previousCount);
     QStandardItem* SrcIndexItem(int index) const;
     void UpdateSrcPreview();
+    void UpdateTgtPreview();
+    void StartPreviewReader(QList<QSharedPointer<ImageReadThread>>& readers, const QString& path,
+                            const char* slot, const QSize& bound);
+    bool IsNewestReader(const QList<QSharedPointer<ImageReadThread>>& readers, QSize& imageSize) const;
+    void Preview(const QString& path);
     const QString& GetSrcFmtFilter();
     void UpdateStatusBar();
     void UpdateActions();

@@ -301,6 +301,9 @@ private slots:
     {
         const QString a = makeFile("open/a.png");
         const QString b = makeFile("open/b.png");
+        // A single selected source is previewed: it must be a real picture,
+        // or the preview's failure message would wait for an answer.
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(a, "PNG"));
         MainWindow window;
         window.pTgtFoldersCmB->setCurrentIndex(0);
         addFiles(window, {a});
