@@ -81,9 +81,16 @@ private slots:
         QVERIFY(Run(QStringLiteral("convert"), {ppm, QStringLiteral("-define"), QStringLiteral("dds:compression=dxt1"), dds}));
         const QString pcd = Path(QStringLiteral("source.pcd"));
         QVERIFY(Run(QStringLiteral("convert"), {ppm, pcd}));
+        QByteArray ham;
+        QVERIFY(Run(QStringLiteral("ppmtoilbm"), {QStringLiteral("-ham6"), ppm}, &ham));
+        const QString plainDds = Path(QStringLiteral("plain.dds"));
+        QVERIFY(Run(QStringLiteral("convert"), {ppm, QStringLiteral("-define"), QStringLiteral("dds:compression=none"),
+                                                plainDds}));
         QTest::newRow("pict") << QStringLiteral("pict") << pict;
         QTest::newRow("lbm") << QStringLiteral("lbm") << ilbm;
+        QTest::newRow("lbm ham6") << QStringLiteral("lbm") << ham;
         QTest::newRow("dds") << QStringLiteral("dds") << Load(dds);
+        QTest::newRow("dds uncompressed") << QStringLiteral("dds") << Load(plainDds);
         QTest::newRow("pcd") << QStringLiteral("pcd") << Load(pcd);
         QTest::newRow("cut") << QStringLiteral("cut") << HandCut();
         QTest::newRow("koa") << QStringLiteral("koa") << HandKoala();

@@ -191,6 +191,45 @@ private slots:
         QCOMPARE(QImageReader(path).imageCount(), 1);
     }
 
+    // The program reads pictures turned upright, so a target that keeps the
+    // metadata of a turned photo says Orientation 1 in its Exif and its XMP:
+    // no viewer turns it a second time.
+    void orientationWrittenUpright_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("jpeg") << "upright.jpg";
+        QTest::newRow("tiff") << "upright.tif";
+    }
+
+    void orientationWrittenUpright()
+    {
+        QFETCH(QString, target);
+        const QString turned = Path(QStringLiteral("turned.jpg"));
+        if (!QFile::exists(turned)) {
+            QVERIFY(QFile::copy(jpeg, turned));
+            QString error;
+            QVERIFY2(Run(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                      QStringLiteral("-EXIF:Orientation#=6"),
+                                                      QStringLiteral("-XMP-tiff:Orientation#=6"), turned},
+                         nullptr, &error), qPrintable(error));
+        }
+        QImageReader reader(turned);
+        reader.setAutoTransform(true);
+        const QImage image = reader.read();
+        QVERIFY(!image.isNull());
+        QString keys, values;
+        PackedEntry(reader, keys, values);
+        const QString path = Path(target);
+        QVERIFY(WriteWith(image, path, keys, values));
+
+        QByteArray output;
+        QVERIFY(Run(QStringLiteral("exiftool"), {QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-G"),
+                                                 QStringLiteral("-Orientation"), path}, &output));
+        const QJsonObject tags = QJsonDocument::fromJson(output).array().at(0).toObject();
+        QCOMPARE(tags.value(QStringLiteral("EXIF:Orientation")).toInt(), 1);
+        QCOMPARE(tags.value(QStringLiteral("XMP:Orientation")).toInt(), 1);
+    }
+
     // Without the entry nothing is carried, but a colour profile is: dropping
     // it would change the colours.
     // Texts set on a writer by name come back under that name, as through

@@ -9,7 +9,9 @@
 #include <QDirIterator>
 #include <QImageIOPlugin>
 #include <QImageReader>
+#include <QtEndian>
 
+#include <cstring>
 #include <functional>
 
 using namespace FiFixtures;
@@ -26,6 +28,114 @@ struct Case
     double mean;   // mean channel difference allowed
     int max;       // largest channel difference allowed
 };
+
+void PutBe(QByteArray& out, quint32 value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char((value >> (8 * i)) & 0xFF));
+}
+
+QByteArray IffChunk(const char* id, const QByteArray& data)
+{
+    QByteArray chunk(id, 4);
+    PutBe(chunk, quint32(data.size()), 4);
+    chunk += data;
+    if (data.size() % 2)
+        chunk.append('\0');
+    return chunk;
+}
+
+// An uncompressed ILBM made by hand: each pixel's value spread over the bit
+// planes, a mask plane when opaque is given, then the chunks in extra and
+// the colour map and display modes when given.
+struct Ilbm
+{
+    int planes = 4;
+    QByteArray colourMap;
+    qint64 modes = -1;   // no CAMG when negative
+    int masking = 0;
+    int transparent = 0;
+    QByteArray extra;
+};
+
+QByteArray IlbmFile(const Ilbm& p, int width, int height, const std::function<quint32(int, int)>& value,
+                    const std::function<bool(int, int)>& opaque)
+{
+    QByteArray header;
+    PutBe(header, quint32(width), 2);
+    PutBe(header, quint32(height), 2);
+    PutBe(header, 0, 4);
+    header.append(char(p.planes)).append(char(p.masking)).append('\0').append('\0');
+    PutBe(header, quint32(p.transparent), 2);
+    header.append(char(1)).append(char(1));
+    PutBe(header, quint32(width), 2);
+    PutBe(header, quint32(height), 2);
+    const int rowBytes = (width + 15) / 16 * 2;
+    QByteArray body;
+    for (int y = 0; y < height; ++y) {
+        for (int plane = 0; plane < p.planes + (p.masking == 1 ? 1 : 0); ++plane) {
+            QByteArray row(rowBytes, '\0');
+            for (int x = 0; x < width; ++x) {
+                const bool set = plane < p.planes ? (value(x, y) >> plane) & 1 : opaque(x, y);
+                if (set)
+                    row[x / 8] = char(uchar(row.at(x / 8)) | (0x80 >> (x % 8)));
+            }
+            body += row;
+        }
+    }
+    QByteArray form("ILBM");
+    form += IffChunk("BMHD", header);
+    if (!p.colourMap.isEmpty())
+        form += IffChunk("CMAP", p.colourMap);
+    if (p.modes >= 0) {
+        QByteArray modes;
+        PutBe(modes, quint32(p.modes), 4);
+        form += IffChunk("CAMG", modes);
+    }
+    form += p.extra + IffChunk("BODY", body);
+    QByteArray file("FORM");
+    PutBe(file, quint32(form.size()), 4);
+    return file + form;
+}
+
+// A JPEG XR file's orientation set: the TRANSFORMATION tag (0xBC02) of its
+// container, or with inHeader the three SPATIAL_XFRM_SUBORDINATE bits of the
+// image header (bits 5 to 3 of its tenth byte) with the tag taken out, since
+// the tag takes precedence.
+bool SetJxrOrientation(QByteArray& file, int orientation, bool inHeader)
+{
+    if (file.size() < 8)
+        return false;
+    const int directory = int(qFromLittleEndian<quint32>(file.constData() + 4));
+    if (directory + 2 > file.size())
+        return false;
+    int count = qFromLittleEndian<quint16>(file.constData() + directory);
+    int imageHeader = -1;
+    for (int i = 0; i < count; ++i) {
+        const int entry = directory + 2 + 12 * i;
+        const quint16 tag = qFromLittleEndian<quint16>(file.constData() + entry);
+        if (tag == 0xBCC0)
+            imageHeader = int(qFromLittleEndian<quint32>(file.constData() + entry + 8));
+    }
+    for (int i = 0; i < count; ++i) {
+        const int entry = directory + 2 + 12 * i;
+        if (qFromLittleEndian<quint16>(file.constData() + entry) != 0xBC02)
+            continue;
+        if (!inHeader) {
+            qToLittleEndian<quint32>(quint32(orientation), file.data() + entry + 8);
+            return true;
+        }
+        // The later entries and the next-directory offset move up.
+        const int rest = 12 * (count - i - 1) + 4;
+        std::memmove(file.data() + entry, file.constData() + entry + 12, size_t(rest));
+        qToLittleEndian<quint16>(quint16(--count), file.data() + directory);
+        break;
+    }
+    if (!inHeader || imageHeader < 0 || imageHeader + 10 > file.size() || !file.mid(imageHeader).startsWith("WMPHOTO"))
+        return false;
+    file[imageHeader + 9] = char((uchar(file.at(imageHeader + 9)) & ~0x38) | (orientation << 3));
+    return true;
+}
 
 } // namespace
 
@@ -134,8 +244,8 @@ private slots:
     {
         SwitchPluginOn();
         FI_REQUIRE_TOOLS(QStringLiteral("convert"), QStringLiteral("identify"), QStringLiteral("cwebp"),
-                         QStringLiteral("opj_compress"), QStringLiteral("JxrEncApp"), QStringLiteral("ppmtopict"),
-                         QStringLiteral("ppmtoilbm"));
+                         QStringLiteral("opj_compress"), QStringLiteral("JxrEncApp"), QStringLiteral("JxrDecApp"),
+                         QStringLiteral("ppmtopict"), QStringLiteral("ppmtoilbm"), QStringLiteral("ilbmtoppm"));
         QVERIFY(dir.isValid());
         picture = Picture(kWidth, kHeight, true);
         opaque = Picture(kWidth, kHeight, false);
@@ -212,6 +322,155 @@ private slots:
         QVERIFY(d.sameSize);
         QVERIFY2(d.mean <= mean && d.max <= max,
                  qPrintable(QStringLiteral("mean %1, max %2").arg(d.mean).arg(d.max)));
+    }
+
+    // JPEG XR: the eight orientations, set in the container's tag or in the
+    // image header, show the picture as JxrDecApp decodes it stored upright,
+    // turned by ImageMagick as the format defines them (90 degrees clockwise
+    // first, then mirrored left to right, then top to bottom); alpha comes
+    // through whether interleaved or planar.
+    void jpegXr_data()
+    {
+        QTest::addColumn<QString>("format");   // JxrEncApp's and JxrDecApp's -c
+        QTest::addColumn<QString>("alpha");    // JxrEncApp's -a
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("inHeader");
+        QTest::addColumn<QStringList>("turn");
+        const QList<QStringList> turns = {
+            {}, {"-flip"}, {"-flop"}, {"-flop", "-flip"}, {"-rotate", "90"}, {"-rotate", "90", "-flip"},
+            {"-rotate", "90", "-flop"}, {"-rotate", "90", "-flop", "-flip"}};
+        for (int orientation = 0; orientation < 8; ++orientation)
+            QTest::newRow(qPrintable(QStringLiteral("orientation %1").arg(orientation)))
+                << "0" << QString() << orientation << false << turns.at(orientation);
+        for (const int orientation : {5, 6})
+            QTest::newRow(qPrintable(QStringLiteral("orientation %1 in the image header").arg(orientation)))
+                << "0" << QString() << orientation << true << turns.at(orientation);
+        QTest::newRow("BGRA interleaved") << "22" << "3" << 0 << false << QStringList();
+        QTest::newRow("BGRA planar") << "22" << "2" << 0 << false << QStringList();
+        QTest::newRow("RGBA64 interleaved") << "23" << "3" << 0 << false << QStringList();
+    }
+
+    void jpegXr()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, alpha);
+        QFETCH(int, orientation);
+        QFETCH(bool, inHeader);
+        QFETCH(QStringList, turn);
+        QString error;
+        const QString tif = Path(QStringLiteral("source.tif"));
+        QString source = tif;
+        if (format == QLatin1String("0")) {
+            source = Path(QStringLiteral("source.bmp"));
+            QVERIFY2(Run(QStringLiteral("convert"), {tif, QStringLiteral("-alpha"), QStringLiteral("off"),
+                                                     QStringLiteral("bmp3:") + source}, nullptr, &error), qPrintable(error));
+        } else if (format == QLatin1String("23")) {
+            source = Path(QStringLiteral("source16.tif"));
+            QVERIFY2(Run(QStringLiteral("convert"), {tif, QStringLiteral("-depth"), QStringLiteral("16"), source},
+                         nullptr, &error), qPrintable(error));
+        }
+        const QString stored = Path(QStringLiteral("stored.jxr"));
+        QStringList encode = {QStringLiteral("-i"), source, QStringLiteral("-o"), stored, QStringLiteral("-c"), format,
+                              QStringLiteral("-q"), QStringLiteral("1")};
+        if (!alpha.isEmpty())
+            encode << QStringLiteral("-a") << alpha;
+        QVERIFY2(Run(QStringLiteral("JxrEncApp"), encode, nullptr, &error), qPrintable(error));
+        const QString decoded = Path(QStringLiteral("jxrdec.tif"));
+        const QString upright = Path(QStringLiteral("upright.png"));
+        QVERIFY2(Run(QStringLiteral("JxrDecApp"), {QStringLiteral("-i"), stored, QStringLiteral("-o"), decoded,
+                                                   QStringLiteral("-c"), format}, nullptr, &error), qPrintable(error));
+        QVERIFY2(Run(QStringLiteral("convert"), QStringList{decoded} + turn + QStringList{upright}, nullptr, &error),
+                 qPrintable(error));
+        const QImage expected = MagickDecode(upright);
+        QVERIFY(!expected.isNull());
+
+        QByteArray file = Load(stored);
+        QVERIFY(SetJxrOrientation(file, orientation, inHeader));
+        const QString path = Path(QStringLiteral("oriented.jxr"));
+        QVERIFY(Save(path, file));
+        QImageReader reader(path);
+        QCOMPARE(reader.size(), expected.size());
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        const Difference d = Compare(expected, image);
+        QVERIFY(d.sameSize);
+        QVERIFY2(d.max <= 1, qPrintable(QStringLiteral("max %1").arg(d.max)));
+    }
+
+    // IFF pictures in the display modes FreeImage shows in wrong colours read
+    // as Netpbm's ilbmtoppm reads them (its mask file giving the alpha);
+    // modes whose colours change along the picture, CMYK maps and dual
+    // playfields are refused.
+    void ilbmModes_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("readable");
+        const auto colourMap = [](int entries) {
+            QByteArray map;
+            for (int i = 0; i < entries; ++i)
+                map.append(char(i * 37 + 11)).append(char(i * 91 + 50)).append(char(255 - i * 13));
+            return map;
+        };
+        // Rows of hold-and-modify pictures start from a colour register:
+        // decoders differ in the colour a line starts from.
+        const auto values = [](int planes, bool ham) {
+            return [planes, ham](int x, int y) {
+                const quint32 value = quint32(x * 7 + y * 29 + x * y) % (1u << planes);
+                return ham && x == 0 ? value & ((1u << (planes - 2)) - 1) : value;
+            };
+        };
+        const auto opaque = [](int x, int y) { return (x + 2 * y) % 3 != 0; };
+        const int width = 37;   // rows end inside a 16-pixel word
+        const int height = 9;
+        const auto make = [&](int planes, int entries, qint64 modes, int masking, const QByteArray& extra) {
+            Ilbm ilbm;
+            ilbm.planes = planes;
+            ilbm.colourMap = colourMap(entries);
+            ilbm.modes = modes;
+            ilbm.masking = masking;
+            ilbm.transparent = 5;
+            ilbm.extra = extra;
+            return IlbmFile(ilbm, width, height, values(planes, modes >= 0 && (modes & 0x800)), opaque);
+        };
+        QTest::newRow("HAM6") << make(6, 16, 0x800, 0, QByteArray()) << true;
+        QTest::newRow("HAM8") << make(8, 64, 0x800, 0, QByteArray()) << true;
+        QTest::newRow("Extra-Half-Brite") << make(6, 32, 0x80, 0, QByteArray()) << true;
+        QTest::newRow("mask plane") << make(4, 16, -1, 1, QByteArray()) << true;
+        QTest::newRow("transparent colour") << make(5, 32, -1, 2, QByteArray()) << true;
+        QTest::newRow("palette changes") << make(4, 16, -1, 0, IffChunk("PCHG", QByteArray(20, '\0'))) << false;
+        QTest::newRow("CMYK colour map") << make(4, 0, -1, 0, IffChunk("CMYK", QByteArray(64, '\x40'))) << false;
+        QTest::newRow("dual playfield") << make(4, 16, 0x400, 0, QByteArray()) << false;
+    }
+
+    void ilbmModes()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, readable);
+        const QString path = Path(QStringLiteral("modes.iff"));
+        QVERIFY(Save(path, file));
+        const QImage image = QImageReader(path).read();
+        if (!readable) {
+            QVERIFY(image.isNull());
+            return;
+        }
+        const QString mask = Path(QStringLiteral("modes-mask.pbm"));
+        QFile::remove(mask);
+        QByteArray ppm;
+        QString error;
+        QVERIFY2(Run(QStringLiteral("ilbmtoppm"), {QStringLiteral("-maskfile"), mask, path}, &ppm, &error),
+                 qPrintable(error));
+        QImage expected = QImage::fromData(ppm, "PPM").convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(!expected.isNull());
+        if (QFile::exists(mask)) {
+            const QImage opaque(mask);   // black where opaque
+            for (int y = 0; y < expected.height(); ++y)
+                for (int x = 0; x < expected.width(); ++x)
+                    if (opaque.pixel(x, y) != qRgb(0, 0, 0))
+                        expected.setPixel(x, y, 0);
+        }
+        const Difference d = Compare(expected, image);
+        QVERIFY(d.sameSize);
+        QCOMPARE(d.max, 0);
     }
 
     // Koala pictures: 320 x 200, pixels twice as wide as high, four colours

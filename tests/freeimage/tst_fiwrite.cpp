@@ -129,6 +129,26 @@ private slots:
         QCOMPARE(Identify(jpeg, QStringLiteral("%z")), QStringLiteral("8"));
     }
 
+    // Targa files read upright in ImageMagick whatever the layout the picture
+    // is written in.
+    void targaUpright_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("grey") << int(QImage::Format_Grayscale8);
+        QTest::newRow("colour") << int(QImage::Format_RGB32);
+        QTest::newRow("alpha") << int(QImage::Format_ARGB32);
+    }
+
+    void targaUpright()
+    {
+        QFETCH(int, format);
+        const QImage picture = Picture(40, 30, format == QImage::Format_ARGB32)
+                                   .convertToFormat(QImage::Format(format));
+        const QString path = Path(QStringLiteral("upright.targa"));
+        QVERIFY(QImageWriter(path).write(picture));
+        QCOMPARE(Compare(picture, MagickDecode(QStringLiteral("tga:") + path)).max, 0);
+    }
+
     // A picture of at most 255 colours keeps them exactly in GIF, with the
     // transparent pixels transparent.
     void exactGifPalette()

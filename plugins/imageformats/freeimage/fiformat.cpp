@@ -116,7 +116,9 @@ FREE_IMAGE_FORMAT Sniff(const QByteArray& head)
         return FIF_JNG;
     if (StartsWith(head, "GIF87a", 6) || StartsWith(head, "GIF89a", 6))
         return FIF_GIF;
-    if (StartsWith(head, "II*\0", 4) || StartsWith(head, "MM\0*", 4))
+    // Classic TIFF, then BigTIFF.
+    if (StartsWith(head, "II*\0", 4) || StartsWith(head, "MM\0*", 4) || StartsWith(head, "II+\0", 4)
+        || StartsWith(head, "MM\0+", 4))
         return FIF_TIFF;
     if (StartsWith(head, "II\xBC", 3))
         return FifJpegXr;

@@ -5,9 +5,11 @@
 #include "fireader.h"
 #include "fiwriter.h"
 #include "icoencoder.h"
+#include "qtdelegate.h"
 
 #include <QIODevice>
 #include <QSettings>
+#include <QTransform>
 #include <QVariant>
 
 namespace {
@@ -22,6 +24,27 @@ bool KnownByKeyOnly(FREE_IMAGE_FORMAT fif)
     default:
         return false;
     }
+}
+
+// The key of Qt's plugin that reads the file when ours cannot: the handler's
+// own key while the content does not say otherwise, then the format's
+// name (a GIF named .jpg goes to Qt's GIF reader). Empty when no installed
+// Qt plugin serves either.
+QByteArray DelegateKey(const QByteArray& file, const QByteArray& key)
+{
+    const FREE_IMAGE_FORMAT fif = FiFormat::Resolve(file.left(FiFormat::HeadSize), key);
+    QList<QByteArray> keys;
+    if (fif == FIF_UNKNOWN || FiFormat::FromKey(key) == fif)
+        keys << key;
+    if (fif != FIF_UNKNOWN) {
+        FiLibrary::Ensure();
+        keys << QByteArray(FreeImage_GetFormatFromFIF(fif)).toLower();
+    }
+    for (const QByteArray& candidate : keys) {
+        if (QtDelegate::Serves(candidate))
+            return candidate;
+    }
+    return QByteArray();
 }
 
 } // namespace
@@ -104,41 +127,109 @@ bool FreeImageHandler::canRead(QIODevice* device, const QByteArray& format)
     const QByteArray key = format.toLower();
     if (!FiFormat::CanReadKey(key) || !KnownByKeyOnly(FiFormat::FromKey(key)))
         return false;
-    return FiFormat::Resolve(head, key) != FIF_UNKNOWN;
+    if (FiFormat::Resolve(head, key) != FIF_UNKNOWN)
+        return true;
+    // "pic" is Softimage's key too: its files go to Qt's reader of them.
+    return key == "pic" && QtDelegate::CanRead(device, key);
 }
 
-FiReader* FreeImageHandler::Reader() const
+void FreeImageHandler::Load() const
 {
-    if (!pReader && !bReaderFailed) {
-        pReader.reset(new FiReader);
-        if (!pReader->Load(device(), format())) {
-            pReader.reset();
-            bReaderFailed = true;
+    if (bLoaded)
+        return;
+    bLoaded = true;
+    if (!device() || !device()->isReadable())
+        return;
+    baFile = device()->readAll();
+    pReader.reset(new FiReader);
+    if (!pReader->Load(baFile, format())) {
+        pReader.reset();
+        Delegate();
+    }
+}
+
+QtDelegateReader* FreeImageHandler::Delegate() const
+{
+    Load();
+    if (!bDelegateTried) {
+        bDelegateTried = true;
+        const QByteArray key = baFile.isEmpty() ? QByteArray() : DelegateKey(baFile, format().toLower());
+        if (!key.isEmpty()) {
+            pDelegate.reset(new QtDelegateReader(baFile, key));
+            if (!pDelegate->Open())
+                pDelegate.reset();
         }
     }
-    return pReader.get();
+    return pDelegate.get();
+}
+
+bool FreeImageHandler::DelegatePage() const
+{
+    return pDelegate && (!pReader || (iReadPage >= 0 && bReadByDelegate));
+}
+
+QImage FreeImageHandler::Scaled(const QImage& picture) const
+{
+    if (!scaledSize.isValid() || picture.size() == scaledSize)
+        return picture;
+    QImage scaled = picture.scaled(scaledSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaled.setDotsPerMeterX(picture.dotsPerMeterX());
+    scaled.setDotsPerMeterY(picture.dotsPerMeterY());
+    return scaled;
 }
 
 bool FreeImageHandler::canRead() const
 {
-    if (pReader)
-        return pReader->CurrentPage() < pReader->PageCount();
-    if (bReaderFailed)
-        return false;
-    return canRead(device(), format());
+    if (!bLoaded)
+        return canRead(device(), format());
+    return iPage < imageCount();
 }
 
 bool FreeImageHandler::read(QImage* image)
 {
-    FiReader* reader = Reader();
-    return reader && reader->Read(image, scaledSize);
+    Load();
+    if (!image)
+        return false;
+    const int page = iPage;
+    bool done = false;
+    bool byDelegate = false;
+    if (pReader && page < pReader->PageCount()) {
+        if (pReader->CurrentPage() != page)
+            pReader->JumpToPage(page);
+        done = pReader->Read(image, scaledSize);
+    }
+    // A page ours cannot decode is Qt's plugin's to try.
+    if (!done && (!pReader || page < pReader->PageCount())) {
+        QtDelegateReader* delegate = Delegate();
+        if (delegate && page < delegate->PageCount()) {
+            const QImage picture = delegate->Take(page);
+            if (!picture.isNull()) {
+                *image = Scaled(picture);
+                done = byDelegate = true;
+            }
+        }
+    }
+    if (!done)
+        return false;
+    iReadPage = page;
+    bReadByDelegate = byDelegate;
+    iPage = page + 1;
+    return true;
 }
 
-bool FreeImageHandler::write(const QImage& image)
+bool FreeImageHandler::write(const QImage& source)
 {
     QIODevice* out = device();
-    if (!out || !out->isWritable() || image.isNull())
+    if (!out || !out->isWritable() || source.isNull())
         return false;
+    // No target format stores an orientation: a writer's transformation
+    // turns the pixels, as Qt's writer does for handlers without the option.
+    QImage image = source;
+    if (writeTransformation != TransformationNone) {
+        image = image.mirrored(writeTransformation & TransformationMirror, writeTransformation & TransformationFlip);
+        if (writeTransformation & TransformationRotate90)
+            image = image.transformed(QTransform().rotate(90));
+    }
     const QByteArray key = format().toLower();
     if (FiFormat::FromKey(key) == FIF_ICO)
         return WriteIcon(image);
@@ -180,9 +271,19 @@ QVariant FreeImageHandler::option(ImageOption option) const
 {
     switch (option) {
     case Size: {
-        FiReader* reader = Reader();
-        const QSize size = reader ? reader->PageSize() : QSize();
-        return size.isValid() ? QVariant(size) : QVariant();
+        Load();
+        QSize size;
+        if (pReader && iPage < pReader->PageCount()) {
+            if (pReader->CurrentPage() != iPage)
+                pReader->JumpToPage(iPage);
+            size = pReader->PageSize();
+        }
+        if (size.isEmpty() && (!pReader || iPage < pReader->PageCount())) {
+            QtDelegateReader* delegate = Delegate();
+            if (delegate && iPage < delegate->PageCount())
+                size = delegate->PageSize(iPage);
+        }
+        return size.isEmpty() ? QVariant() : QVariant(size);
     }
     case Quality:
         return iQuality;
@@ -190,16 +291,24 @@ QVariant FreeImageHandler::option(ImageOption option) const
         return iCompression;
     case Description: {
         if (sDescription.isEmpty() && device() && device()->isReadable()) {
-            FiReader* reader = Reader();
-            return reader ? reader->Description() : QString();
+            Load();
+            return pReader ? pReader->Description() : QString();
         }
         return sDescription;
     }
     case ScaledSize:
         return scaledSize;
     case Animation: {
-        FiReader* reader = Reader();
-        return reader && reader->Format() == FIF_GIF && reader->PageCount() > 1;
+        Load();
+        if (pReader)
+            return (pReader->Format() == FIF_GIF || pReader->Format() == FIF_WEBP) && pReader->PageCount() > 1;
+        return pDelegate && pDelegate->Animation();
+    }
+    case ImageTransformation: {
+        Load();
+        if (DelegatePage())
+            return int(pDelegate->Transformation(iReadPage >= 0 ? iReadPage : iPage));
+        return pReader ? int(pReader->Transformation()) : int(TransformationNone);
     }
     default:
         return QVariant();
@@ -221,6 +330,9 @@ void FreeImageHandler::setOption(ImageOption option, const QVariant& value)
     case ScaledSize:
         scaledSize = value.toSize();
         break;
+    case ImageTransformation:
+        writeTransformation = Transformations(value.toInt() & 7);
+        break;
     default:
         break;
     }
@@ -229,41 +341,51 @@ void FreeImageHandler::setOption(ImageOption option, const QVariant& value)
 bool FreeImageHandler::supportsOption(ImageOption option) const
 {
     return option == Size || option == Quality || option == CompressionRatio || option == Description
-        || option == ScaledSize || option == Animation;
+        || option == ScaledSize || option == Animation || option == ImageTransformation;
 }
 
 bool FreeImageHandler::jumpToNextImage()
 {
-    FiReader* reader = Reader();
-    return reader && reader->JumpToPage(reader->CurrentPage() + 1);
+    return jumpToImage(iPage + 1);
 }
 
 bool FreeImageHandler::jumpToImage(int imageNumber)
 {
-    FiReader* reader = Reader();
-    return reader && reader->JumpToPage(imageNumber);
+    if (imageNumber < 0 || imageNumber >= imageCount())
+        return false;
+    iPage = imageNumber;
+    iReadPage = -1;
+    if (pReader)
+        pReader->JumpToPage(imageNumber);
+    return true;
 }
 
 int FreeImageHandler::imageCount() const
 {
-    FiReader* reader = Reader();
-    return reader ? reader->PageCount() : 0;
+    Load();
+    if (pReader)
+        return pReader->PageCount();
+    return pDelegate ? pDelegate->PageCount() : 0;
 }
 
 int FreeImageHandler::currentImageNumber() const
 {
-    FiReader* reader = Reader();
-    return reader ? reader->CurrentPage() : 0;
+    return iPage;
 }
 
 int FreeImageHandler::loopCount() const
 {
-    FiReader* reader = Reader();
-    return reader ? reader->LoopCount() : 0;
+    Load();
+    if (pReader)
+        return pReader->LoopCount();
+    return pDelegate ? pDelegate->LoopCount() : 0;
 }
 
 int FreeImageHandler::nextImageDelay() const
 {
-    FiReader* reader = Reader();
-    return reader ? reader->FrameDelay() : 0;
+    if (iReadPage < 0)
+        return 0;
+    if (DelegatePage())
+        return pDelegate->FrameDelay(iReadPage);
+    return pReader ? pReader->FrameDelay() : 0;
 }

@@ -13,6 +13,7 @@
 #include <memory>
 
 class FiReader;
+class QtDelegateReader;
 
 class FreeImagePlugin : public QImageIOPlugin
 {
@@ -57,15 +58,30 @@ public:
 
 private:
     Q_DISABLE_COPY(FreeImageHandler)
-    FiReader* Reader() const;
+    // Reads the device once: FiReader first, Qt's own plugin for the key
+    // when FiReader cannot load the file.
+    void Load() const;
+    // Qt's plugin for the file, opened on first need; null when none reads it.
+    QtDelegateReader* Delegate() const;
+    // Whether the page in question (the page read last, else the current
+    // one) is Qt's plugin's.
+    bool DelegatePage() const;
+    QImage Scaled(const QImage& picture) const;
     bool WriteIcon(const QImage& image);
 
+    mutable bool bLoaded = false;
+    mutable QByteArray baFile;
     mutable std::unique_ptr<FiReader> pReader;
-    mutable bool bReaderFailed = false;
+    mutable std::unique_ptr<QtDelegateReader> pDelegate;
+    mutable bool bDelegateTried = false;
+    int iPage = 0;
+    int iReadPage = -1;             // the page read last; -1 before a read and after a jump
+    bool bReadByDelegate = false;   // that page came from Qt's plugin
     int iQuality = -1;
     int iCompression = -1;
     QString sDescription;
     QSize scaledSize;
+    Transformations writeTransformation = TransformationNone;
     QList<QImage> lIconImages;    // every picture written so far to an icon file
     qint64 iIconStart = -1;
 };

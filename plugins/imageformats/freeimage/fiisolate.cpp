@@ -6,28 +6,42 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-struct Header
+// The child writes one stream header, the numbers, then every picture: its
+// header, its colour profile and its rows as they lie in the QImage.
+struct StreamHeader
 {
     quint32 magic;
+    qint32 images;
+    qint32 numbers;
+    qint32 dataSize;
+};
+
+struct ImageHeader
+{
     qint32 width;
     qint32 height;
     qint32 format;
-    qint64 bytesPerLine;
     qint32 dotsPerMeterX;
     qint32 dotsPerMeterY;
     qint32 profileSize;
+    qint64 bytesPerLine;
 };
 
 const quint32 kMagic = 0x4B564649;   // "KVFI"
+
+// The decoders of the plugin refuse pictures beyond this many pixels too.
+const qint64 kMaxPixels = qint64(1) << 28;
+const qint32 kMaxProfile = 64 << 20;
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
@@ -44,9 +58,38 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
-// The child's side: only the decoder, malloc and write() run here; no Qt
+bool Send(int fd, const FiIsolate::Result& result)
+{
+    if (result.images.size() > FiIsolate::MaxImages || result.numbers.size() > FiIsolate::MaxNumbers
+        || result.data.size() > FiIsolate::MaxData)
+        return false;
+    const StreamHeader stream = {kMagic, qint32(result.images.size()), qint32(result.numbers.size()),
+                                 qint32(result.data.size())};
+    if (!WriteAll(fd, &stream, sizeof(stream))
+        || !WriteAll(fd, result.numbers.constData(), sizeof(qint64) * size_t(result.numbers.size()))
+        || !WriteAll(fd, result.data.constData(), size_t(result.data.size())))
+        return false;
+    for (const QImage& image : result.images) {
+        if (image.isNull())
+            return false;
+        const QByteArray profile = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
+        const ImageHeader header = {image.width(), image.height(), int(image.format()), image.dotsPerMeterX(),
+                                    image.dotsPerMeterY(), profile.size(), image.bytesPerLine()};
+        // A QImage's rows follow each other without gaps.
+        if (!WriteAll(fd, &header, sizeof(header)) || !WriteAll(fd, profile.constData(), size_t(profile.size()))
+            || !WriteAll(fd, image.constBits(), size_t(image.sizeInBytes())))
+            return false;
+    }
+    return true;
+}
+
+void DropMessage(QtMsgType, const QMessageLogContext&, const QString&)
+{
+}
+
+// The child's side: only the work, malloc and write() run here; no Qt
 // logging or event machinery, which may hold locks of the parent's threads.
-[[noreturn]] void Child(int fd, pid_t parent, const std::function<QImage()>& decode)
+[[noreturn]] void Child(int fd, pid_t parent, const std::function<bool(FiIsolate::Result&)>& work)
 {
     // A child that outlives its parent (killed while the decoder spins)
     // goes with it.
@@ -57,102 +100,213 @@ bool WriteAll(int fd, const void* data, size_t size)
     // framework's stack dumper, say) are not for it.
     for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
         std::signal(signal, SIG_DFL);
-    const QImage image = decode();
-    if (image.isNull())
-        _exit(1);
-    const QByteArray profile = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
-    const Header header = {kMagic, image.width(), image.height(), int(image.format()), image.bytesPerLine(),
-                           image.dotsPerMeterX(), image.dotsPerMeterY(), profile.size()};
-    bool ok = WriteAll(fd, &header, sizeof(header)) && WriteAll(fd, profile.constData(), size_t(profile.size()));
-    for (int y = 0; ok && y < image.height(); ++y)
-        ok = WriteAll(fd, image.constScanLine(y), size_t(image.bytesPerLine()));
+    qInstallMessageHandler(DropMessage);
+    FiIsolate::Result result;
+    const bool ok = work(result) && Send(fd, result);
     _exit(ok ? 0 : 1);
 }
 
-QImage Unpack(const QByteArray& data)
+// The parent's side of the pipe: exact reads against one deadline.
+class Pipe
 {
-    Header header;
-    if (data.size() < int(sizeof(header)))
+public:
+    Pipe(int fd, int timeoutMs)
+        : iFd(fd)
+        , iTimeoutMs(timeoutMs)
+    {
+        clock.start();
+    }
+
+    // False on the end of the stream, an error or the deadline.
+    bool Read(void* data, qint64 size)
+    {
+        char* bytes = static_cast<char*>(data);
+        while (size > 0) {
+            const qint64 got = Next(bytes, size);
+            if (got <= 0)
+                return false;
+            bytes += got;
+            size -= got;
+        }
+        return true;
+    }
+
+    // True when the child closed its end with nothing more written.
+    bool AtEnd()
+    {
+        char byte;
+        return Next(&byte, 1) == 0;
+    }
+
+private:
+    // Bytes read, 0 at the end of the stream, -1 on an error or the deadline.
+    qint64 Next(char* data, qint64 size)
+    {
+        for (;;) {
+            const qint64 left = iTimeoutMs - clock.elapsed();
+            if (left <= 0)
+                return -1;
+            pollfd wait = {iFd, POLLIN, 0};
+            const int ready = ::poll(&wait, 1, int(left));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return -1;
+            const ssize_t got = ::read(iFd, data, size_t(qMin<qint64>(size, 1 << 30)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            return got < 0 ? -1 : qint64(got);
+        }
+    }
+
+    int iFd;
+    int iTimeoutMs;
+    QElapsedTimer clock;
+};
+
+// Pictures from this size on are received into memory of whole huge pages
+// where the kernel offers them: faulting in a 48 MB buffer page by page costs
+// more than copying it through the pipe.
+const qint64 kHugeFrom = qint64(2) << 20;
+const size_t kHugePage = size_t(2) << 20;
+
+struct Mapping
+{
+    void* base;
+    size_t length;
+};
+
+void Unmap(void* info)
+{
+    Mapping* mapping = static_cast<Mapping*>(info);
+    ::munmap(mapping->base, mapping->length);
+    delete mapping;
+}
+
+// A picture of the size the child sent: bytesPerLine must be the one QImage
+// itself gives the size and format.
+QImage Allocate(int width, int height, QImage::Format format, qint64 bytesPerLine)
+{
+    const qint64 bits = QImage::toPixelFormat(format).bitsPerPixel();
+    if (bits <= 0 || bytesPerLine != (qint64(width) * bits + 31) / 32 * 4)
         return QImage();
-    std::memcpy(&header, data.constData(), sizeof(header));
-    if (header.magic != kMagic || header.width <= 0 || header.height <= 0 || header.profileSize < 0
+    const qint64 size = bytesPerLine * height;
+    if (size < kHugeFrom || size > std::numeric_limits<int>::max())
+        return QImage(width, height, format);
+    const size_t length = (size_t(size) + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+    void* base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return QImage(width, height, format);
+    uchar* data = reinterpret_cast<uchar*>((reinterpret_cast<quintptr>(base) + kHugePage - 1) & ~quintptr(kHugePage - 1));
+    ::madvise(data, size_t(size), MADV_HUGEPAGE);
+    Mapping* mapping = new Mapping{base, length};
+    QImage image(data, width, height, int(bytesPerLine), format, Unmap, mapping);
+    if (image.isNull())
+        Unmap(mapping);
+    return image;
+}
+
+bool ReceiveImage(Pipe& pipe, QImage& image)
+{
+    ImageHeader header;
+    if (!pipe.Read(&header, sizeof(header)))
+        return false;
+    if (header.width <= 0 || header.height <= 0 || qint64(header.width) * header.height > kMaxPixels
+        || header.profileSize < 0 || header.profileSize > kMaxProfile
         || header.format <= QImage::Format_Invalid || header.format >= QImage::NImageFormats)
-        return QImage();
-    QImage image(header.width, header.height, QImage::Format(header.format));
-    if (image.isNull() || image.bytesPerLine() != header.bytesPerLine)
-        return QImage();
-    const qint64 start = qint64(sizeof(header)) + header.profileSize;
-    if (qint64(data.size()) != start + header.bytesPerLine * header.height)
-        return QImage();
-    for (int y = 0; y < header.height; ++y)
-        std::memcpy(image.scanLine(y), data.constData() + start + header.bytesPerLine * y, size_t(header.bytesPerLine));
+        return false;
+    QByteArray profile(header.profileSize, Qt::Uninitialized);
+    if (!pipe.Read(profile.data(), profile.size()))
+        return false;
+    image = Allocate(header.width, header.height, QImage::Format(header.format), header.bytesPerLine);
+    if (image.isNull() || image.bytesPerLine() != header.bytesPerLine || !pipe.Read(image.bits(), image.sizeInBytes()))
+        return false;
     image.setDotsPerMeterX(header.dotsPerMeterX);
     image.setDotsPerMeterY(header.dotsPerMeterY);
-    if (header.profileSize > 0) {
-        const QColorSpace space =
-            QColorSpace::fromIccProfile(data.mid(int(sizeof(header)), header.profileSize));
+    if (!profile.isEmpty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(profile);
         if (space.isValid())
             image.setColorSpace(space);
     }
-    return image;
+    return true;
+}
+
+bool Receive(Pipe& pipe, FiIsolate::Result& result)
+{
+    StreamHeader stream;
+    if (!pipe.Read(&stream, sizeof(stream)) || stream.magic != kMagic || stream.images < 0
+        || stream.images > FiIsolate::MaxImages || stream.numbers < 0 || stream.numbers > FiIsolate::MaxNumbers
+        || stream.dataSize < 0 || stream.dataSize > FiIsolate::MaxData)
+        return false;
+    result.numbers.resize(stream.numbers);
+    if (!pipe.Read(result.numbers.data(), qint64(sizeof(qint64)) * stream.numbers))
+        return false;
+    result.data.resize(stream.dataSize);
+    if (!pipe.Read(result.data.data(), stream.dataSize))
+        return false;
+    result.images.resize(stream.images);
+    for (QImage& image : result.images) {
+        if (!ReceiveImage(pipe, image))
+            return false;
+    }
+    return pipe.AtEnd();
 }
 
 } // namespace
 
 namespace FiIsolate {
 
-QImage Run(const std::function<QImage()>& decode, int timeoutMs)
+bool Run(const std::function<bool(Result&)>& work, int timeoutMs, Result& result)
 {
+    result = Result();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return QImage();
+        return false;
+    // A larger pipe lets a big picture through in fewer turns.
+    ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return QImage();
+        return false;
     }
     if (child == 0) {
         ::close(fds[0]);
-        Child(fds[1], parent, decode);
+        Child(fds[1], parent, work);
     }
     ::close(fds[1]);
 
-    QByteArray data;
-    QElapsedTimer clock;
-    clock.start();
-    bool finished = false;
-    char buffer[65536];
-    while (!finished) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            break;
-        pollfd wait = {fds[0], POLLIN, 0};
-        const int ready = ::poll(&wait, 1, int(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        const ssize_t got = ::read(fds[0], buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            finished = got == 0;
-        else
-            data.append(buffer, int(got));
-        if (got < 0)
-            break;
-    }
+    Pipe pipe(fds[0], timeoutMs);
+    const bool received = Receive(pipe, result);
     ::close(fds[0]);
-    if (!finished)
+    // A child that is still running has stalled, or wrote a stream that
+    // does not parse; either way it is done with.
+    if (!received)
         ::kill(child, SIGKILL);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        result = Result();
+        return false;
+    }
+    return true;
+}
+
+QImage Run(const std::function<QImage()>& decode, int timeoutMs)
+{
+    Result result;
+    const auto work = [&decode](Result& out) {
+        const QImage image = decode();
+        if (image.isNull())
+            return false;
+        out.images << image;
+        return true;
+    };
+    if (!Run(work, timeoutMs, result) || result.images.size() != 1)
         return QImage();
-    return Unpack(data);
+    return result.images.first();
 }
 
 } // namespace FiIsolate

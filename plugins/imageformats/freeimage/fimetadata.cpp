@@ -6,6 +6,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -312,8 +313,8 @@ bool DecodeRawExif(const FiMetadata& fields, Exiv2::ExifData& exif)
 
 // The Exif of the packed entry made to fit the written picture: the target's
 // own layout tags stay (a TIFF keeps its own), thumbnails are dropped from
-// TIFF targets (they would become a second page), and the resolution and
-// pixel dimensions are the written image's.
+// TIFF targets (they would become a second page), the orientation is upright,
+// and the resolution and pixel dimensions are the written image's.
 void FitExif(Exiv2::ExifData& exif, bool tiff, const QImage& image)
 {
     for (Exiv2::ExifData::iterator it = exif.begin(); it != exif.end();) {
@@ -332,6 +333,15 @@ void FitExif(Exiv2::ExifData& exif, bool tiff, const QImage& image)
         exif["Exif.Image.XResolution"] = Exiv2::URational(uint32_t(std::lround(image.dotsPerMeterX() * 0.0254)), 1);
         exif["Exif.Image.YResolution"] = Exiv2::URational(uint32_t(std::lround(image.dotsPerMeterY() * 0.0254)), 1);
         exif["Exif.Image.ResolutionUnit"] = uint16_t(2);
+    }
+    // The picture was turned upright when it was read: a kept orientation
+    // would turn it a second time, and a thumbnail of the unturned picture
+    // would show it turned wrong.
+    const Exiv2::ExifData::iterator orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (orientation != exif.end()) {
+        if (orientation->count() != 1 || orientation->toLong() != 1)
+            Exiv2::ExifThumb(exif).erase();
+        exif["Exif.Image.Orientation"] = uint16_t(1);
     }
     if (exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) != exif.end())
         exif["Exif.Photo.PixelXDimension"] = uint32_t(image.width());
@@ -647,6 +657,21 @@ FiMetadata FromDescription(const QString& description)
     return fields;
 }
 
+QString UprightXmp(const QString& packet)
+{
+    // The property as an attribute or as an element, its value in group 1.
+    static const QRegularExpression orientation(
+        QStringLiteral("tiff:Orientation\\s*(?:=\\s*[\"']|>)\\s*(\\d+)"));
+    QString upright = packet;
+    QList<QRegularExpressionMatch> matches;
+    QRegularExpressionMatchIterator it = orientation.globalMatch(packet);
+    while (it.hasNext())
+        matches.prepend(it.next());
+    for (const QRegularExpressionMatch& match : matches)
+        upright.replace(match.capturedStart(1), match.capturedLength(1), QLatin1Char('1'));
+    return upright;
+}
+
 void ApplyToBitmap(FIBITMAP* dib, const FiMetadata& fields, FREE_IMAGE_FORMAT target)
 {
     if (!dib)
@@ -658,7 +683,7 @@ void ApplyToBitmap(FIBITMAP* dib, const FiMetadata& fields, FREE_IMAGE_FORMAT ta
             const QByteArray value = field.value.toUtf8();
             FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, dib, key.constData(), value.constData());
         } else if (target == FIF_PNG && field.category == Xmp && field.name == kXmpField) {
-            const QByteArray packet = field.value.toUtf8();
+            const QByteArray packet = UprightXmp(field.value).toUtf8();
             FreeImage_SetMetadataKeyValue(FIMD_XMP, dib, "XMLPacket", packet.constData());
         }
     }
@@ -667,7 +692,7 @@ void ApplyToBitmap(FIBITMAP* dib, const FiMetadata& fields, FREE_IMAGE_FORMAT ta
 bool ApplyWithExiv2(QByteArray& file, const FiMetadata& fields, const QImage& image)
 {
     const QString comment = JoinedComment(fields);
-    const QString packet = FieldValue(fields, Xmp, kXmpField);
+    const QString packet = UprightXmp(FieldValue(fields, Xmp, kXmpField));
     bool hasIptc = false;
     bool hasRawExif = false;
     for (const FiMetadataField& field : fields) {

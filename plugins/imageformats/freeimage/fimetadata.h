@@ -69,8 +69,13 @@ void ApplyToBitmap(FIBITMAP* dib, const FiMetadata& fields, FREE_IMAGE_FORMAT ta
 
 // Exif from the raw block, IPTC, XMP and the comment written into an encoded
 // JPEG or TIFF file through Exiv2. The Exif resolution and pixel dimensions
-// follow the written image. False (file unchanged) on failure.
+// follow the written image, and its orientation (Exif and XMP) is upright.
+// False (file unchanged) on failure.
 bool ApplyWithExiv2(QByteArray& file, const FiMetadata& fields, const QImage& image);
+
+// An XMP packet with its orientation (tiff:Orientation) upright: pictures
+// are turned upright when they are read.
+QString UprightXmp(const QString& packet);
 
 // Key encoding of a field name: blank, ":", "%" and control characters are
 // percent-encoded so that Qt's "key: value" parsing keeps them apart.

@@ -1,15 +1,19 @@
 #include "fireader.h"
 
+#include "ddscodec.h"
 #include "fiformat.h"
 #include "fiisolate.h"
 #include "filibrary.h"
 #include "fisanitize.h"
+#include "ilbmcodec.h"
 #include "jpegcodec.h"
 #include "jxrcodec.h"
 #include "pngcodec.h"
+#include "tiffcodec.h"
 #include "webpcodec.h"
 
 #include <QColorSpace>
+#include <QDataStream>
 #include <QIODevice>
 
 #include <algorithm>
@@ -22,6 +26,9 @@ const qint64 kMaxPixels = qint64(1) << 28;
 
 // Time a decoder run apart may take: raw photographs need seconds.
 const int kIsolatedTimeoutMs = 20000;
+
+// A header and its metadata take a moment, even in a large file.
+const int kHeaderTimeoutMs = 5000;
 
 bool SizeAcceptable(FIBITMAP* dib)
 {
@@ -79,18 +86,33 @@ bool FiReader::Load(QIODevice* device, const QByteArray& key)
 {
     if (bLoaded || !device || !device->isReadable())
         return false;
+    return Load(device->readAll(), key);
+}
+
+bool FiReader::Load(const QByteArray& file, const QByteArray& key)
+{
+    if (bLoaded)
+        return false;
     FiLibrary::Ensure();
-    baFile = device->readAll();
+    baFile = file;
     if (baFile.isEmpty())
         return false;
     fif = FiFormat::Resolve(baFile.left(FiFormat::HeadSize), key.toLower());
     if (fif == FIF_UNKNOWN)
         return false;
     baFile = FiSanitize::ForDecoding(baFile, fif);
+    // DDS is decoded by the plugin's own decoder; other layouts are refused.
+    if (fif == FIF_DDS && !DdsCodec::Decodes(baFile))
+        return false;
     if (baFile.isEmpty())
         return false;
 
-    if (FiFormat::IsMultiPage(fif)) {
+    if (fif == FIF_TIFF) {
+        // TIFF pages are read by libtiff itself, each in a child process.
+        iPageCount = TiffCodec::PageCount(baFile);
+        if (iPageCount <= 0)
+            return false;
+    } else if (FiFormat::IsMultiPage(fif)) {
         pMultiMemory = FreeImage_OpenMemory(reinterpret_cast<BYTE*>(baFile.data()), DWORD(baFile.size()));
         if (pMultiMemory)
             pMulti = FreeImage_LoadMultiBitmapFromMemory(fif, pMultiMemory, FiFormat::LoadFlags(fif));
@@ -99,6 +121,13 @@ bool FiReader::Load(QIODevice* device, const QByteArray& key)
             qCDebug(lcKorvaneFi) << "no pages:" << FiLibrary::TakeMessage();
             return false;
         }
+    } else if (fif == FIF_WEBP && WebpCodec::IsAnimation(baFile)) {
+        // Animated WebP: its frames are the pages; still pictures keep the
+        // direct path.
+        pWebpAnimation.reset(new WebpAnimation(baFile));
+        iPageCount = pWebpAnimation->FrameCount();
+        if (iPageCount <= 0)
+            return false;
     } else {
         iPageCount = 1;
     }
@@ -111,6 +140,7 @@ bool FiReader::JumpToPage(int page)
     if (!bLoaded || page < 0 || page >= iPageCount)
         return false;
     iPage = page;
+    iReadPage = -1;
     return true;
 }
 
@@ -123,6 +153,50 @@ FIBITMAP* FiReader::LoadSingle(int flags, FIMEMORY** memory) const
     if (!*memory)
         return nullptr;
     return FreeImage_LoadFromMemory(fif, *memory, flags);
+}
+
+QSize FiReader::LoadHeaderApart()
+{
+    const FiReader* self = this;
+    FiIsolate::Result result;
+    const auto work = [self](FiIsolate::Result& out) {
+        FIMEMORY* memory = nullptr;
+        FiBitmapPtr header(self->LoadSingle(FiFormat::LoadFlags(self->fif) | FIF_LOAD_NOPIXELS, &memory));
+        if (!header)
+            return false;
+        out.numbers << FreeImage_GetWidth(header.get()) << FreeImage_GetHeight(header.get());
+        QDataStream stream(&out.data, QIODevice::WriteOnly);
+        const FiMetadata fields = FiMetadataIO::FromBitmap(header.get());
+        stream << qint32(fields.size());
+        for (const FiMetadataField& field : fields)
+            stream << qint32(field.category) << field.name << field.value;
+        return true;
+    };
+    if (!FiIsolate::Run(work, kHeaderTimeoutMs, result) || result.numbers.size() != 2) {
+        bBitmapFields = true;
+        return QSize();
+    }
+    QDataStream stream(result.data);
+    qint32 count = 0;
+    stream >> count;
+    FiMetadata fields;
+    for (qint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        FiMetadataField field;
+        qint32 category = 0;
+        stream >> category >> field.name >> field.value;
+        field.category = category;
+        if (stream.status() == QDataStream::Ok && category >= 0 && category < FiMetadataIO::CategoryCount)
+            fields << field;
+    }
+    if (!bBitmapFields) {
+        bitmapFields = fields;
+        bBitmapFields = true;
+    }
+    const qint64 width = result.numbers.at(0);
+    const qint64 height = result.numbers.at(1);
+    if (width <= 0 || height <= 0 || width * height > kMaxPixels)
+        return QSize();
+    return QSize(int(width), int(height));
 }
 
 void FiReader::KeepBitmapMetadata(FIBITMAP* dib)
@@ -142,6 +216,15 @@ void FiReader::TakeAnimation(FIBITMAP* dib)
 
 QImage FiReader::DecodePage(int page, const QSize& scaledSize)
 {
+    if (fif == FIF_TIFF) {
+        // The size is checked here, so a page beyond reason costs no process.
+        if (!TiffCodec::PageSize(baFile, page).isValid())
+            return QImage();
+        const QByteArray& file = baFile;
+        return FiIsolate::Run([&file, page]() { return TiffCodec::Decode(file, page, false); }, kIsolatedTimeoutMs);
+    }
+    if (pWebpAnimation)
+        return pWebpAnimation->Frame(page, &iFrameDelay);
     if (FiFormat::IsIsolated(fif)) {
         // A decoder that died or stalled once is not run again for the page.
         if (bIsolatedFailed)
@@ -174,6 +257,10 @@ QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
 {
     if (fif == FiFormat::FifJpegXr)
         return JxrCodec::Decode(baFile);
+    if (fif == FIF_DDS)
+        return DdsCodec::Decode(baFile);
+    if (fif == FIF_IFF)
+        return IlbmCodec::Decode(baFile);
     // The formats converted most go straight into the picture's buffer;
     // their text comes with the metadata (Description).
     if (fif == FIF_JPEG)
@@ -242,7 +329,7 @@ bool FiReader::Read(QImage* image, const QSize& scaledSize)
         picture.setDotsPerMeterY(dpmY);
     }
     *image = picture;
-    ++iPage;
+    iReadPage = iPage++;
     return true;
 }
 
@@ -252,19 +339,17 @@ QSize FiReader::PageSize()
         return QSize();
     if (iCachedPage == iPage)
         return cachedImage.size();
-    if (!pMulti && !FiFormat::IsIsolated(fif) && FreeImage_FIFSupportsNoPixels(fif)) {
-        FIMEMORY* memory = nullptr;
-        FiBitmapPtr header(LoadSingle(FiFormat::LoadFlags(fif) | FIF_LOAD_NOPIXELS, &memory));
-        QSize size;
-        if (header && SizeAcceptable(header.get())) {
-            size = QSize(int(FreeImage_GetWidth(header.get())), int(FreeImage_GetHeight(header.get())));
-            KeepBitmapMetadata(header.get());
-        }
-        header.reset();
-        if (memory)
-            FreeImage_CloseMemory(memory);
-        return size;
-    }
+    if (fif == FIF_TIFF)
+        return TiffCodec::PageSize(baFile, iPage);
+    // The direct paths read their own headers.
+    if (fif == FIF_JPEG)
+        return JpegCodec::Size(baFile);
+    if (fif == FIF_PNG)
+        return PngCodec::Size(baFile);
+    if (fif == FIF_WEBP && !pWebpAnimation)
+        return WebpCodec::Size(baFile);
+    if (!pMulti && !FiFormat::IsIsolated(fif) && FreeImage_FIFSupportsNoPixels(fif))
+        return LoadHeaderApart();
     cachedImage = DecodePage(iPage, QSize());
     iCachedPage = cachedImage.isNull() ? -1 : iPage;
     return cachedImage.size();
@@ -275,6 +360,8 @@ int FiReader::LoopCount()
     // FreeImage keeps the loop count only with raw frames, not composed ones:
     // it is read from the application extension. As Qt's GIF reader: a
     // stored 0 loops forever (-1), no extension plays once (0).
+    if (pWebpAnimation)
+        return pWebpAnimation->LoopCount();
     if (!bLoopCount && bLoaded && fif == FIF_GIF) {
         static const QByteArray extension("NETSCAPE2.0\x03\x01", 13);
         const int at = baFile.indexOf(extension);
@@ -286,6 +373,18 @@ int FiReader::LoopCount()
         bLoopCount = true;
     }
     return iLoopCount;
+}
+
+QImageIOHandler::Transformations FiReader::Transformation()
+{
+    if (!bLoaded)
+        return QImageIOHandler::TransformationNone;
+    const int page = iReadPage >= 0 ? iReadPage : iPage;
+    if (fif == FIF_JPEG)
+        return JpegCodec::Transformation(baFile);
+    if (fif == FIF_TIFF)
+        return TiffCodec::Transformation(baFile, page);
+    return QImageIOHandler::TransformationNone;
 }
 
 QString FiReader::Description()
@@ -303,12 +402,7 @@ QString FiReader::Description()
                 FreeImage_UnlockPage(pMulti, dib, FALSE);
             }
         } else if (FreeImage_FIFSupportsNoPixels(fif)) {
-            FIMEMORY* memory = nullptr;
-            FiBitmapPtr header(LoadSingle(FiFormat::LoadFlags(fif) | FIF_LOAD_NOPIXELS, &memory));
-            KeepBitmapMetadata(header.get());
-            header.reset();
-            if (memory)
-                FreeImage_CloseMemory(memory);
+            LoadHeaderApart();
         } else {
             // Formats without a header-only load are decoded once; the
             // picture is kept for the read that usually follows.

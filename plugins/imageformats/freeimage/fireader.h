@@ -5,14 +5,18 @@
 
 #include "fiimage.h"
 #include "fimetadata.h"
+#include "webpcodec.h"
 
 #include <FreeImage.h>
 
 #include <QByteArray>
 #include <QImage>
+#include <QImageIOHandler>
 #include <QSize>
 #include <QString>
 #include <QVector>
+
+#include <memory>
 
 class QIODevice;
 
@@ -27,6 +31,8 @@ public:
     // Reads the device from its position to the end and finds the format by
     // signature, then by key. False when it is no format the plugin reads.
     bool Load(QIODevice* device, const QByteArray& key);
+    // The same with the file's bytes at hand.
+    bool Load(const QByteArray& file, const QByteArray& key);
     bool IsLoaded() const { return bLoaded; }
 
     FREE_IMAGE_FORMAT Format() const { return fif; }
@@ -50,12 +56,21 @@ public:
     int FrameDelay() const { return iFrameDelay; }
     int LoopCount();
 
+    // How the page read last (else the current page) is to be turned to be
+    // shown upright: the Exif orientation of a JPEG, the Orientation tag of
+    // a TIFF page. The decoded picture itself is never turned.
+    QImageIOHandler::Transformations Transformation();
+
 private:
     QImage DecodePage(int page, const QSize& scaledSize);
     // A single-page file; FreeImage's metadata goes to keeper when given.
     QImage DecodeSingle(const QSize& scaledSize, FiReader* keeper) const;
     FIBITMAP* LoadSingle(int flags, FIMEMORY** memory) const;
     void KeepBitmapMetadata(FIBITMAP* dib);
+    // FreeImage's header-only load of a single-page file, in a child
+    // process: its parsers of Exif and other metadata trust the file. Keeps
+    // the metadata fields; answers the declared size (invalid on failure).
+    QSize LoadHeaderApart();
     void TakeAnimation(FIBITMAP* dib);
 
     QByteArray baFile;
@@ -79,6 +94,9 @@ private:
     int iFrameDelay = 0;
     int iLoopCount = 0;
     bool bLoopCount = false;
+
+    int iReadPage = -1;             // the page read last; -1 before a read and after a jump
+    std::unique_ptr<WebpAnimation> pWebpAnimation;   // the frames of an animated WebP
 };
 
 #endif

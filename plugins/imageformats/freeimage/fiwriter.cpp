@@ -33,7 +33,7 @@ FiImage::Depth DepthOf(FREE_IMAGE_FORMAT fif, const QImage& image)
     case FIF_WBMP:
         return FiImage::Depth::Bilevel;
     case FIF_TARGA:
-        // 24 or 32 bits only: greyscale goes as colour.
+        // 24 or 32 bits, or 8 bits with a grey colour map for greyscale.
         return image.hasAlphaChannel() ? FiImage::Depth::Rgba32 : FiImage::Depth::Rgb24;
     default:
         return FiImage::Depth::Auto8;
@@ -149,19 +149,29 @@ FiBitmapPtr GifBitmap(const QImage& source)
 
 // FreeImage stores Targa rows bottom up under a bottom-left origin, which
 // ImageMagick reads upside down; rows top down under a top-left origin read
-// the same everywhere. Uncompressed 24/32-bit files only: an 18-byte header
-// (with the ID length in its first byte), no colour map, then the rows.
+// the same everywhere. Uncompressed files only: an 18-byte header (with the
+// ID length in its first byte and the colour map's length and entry size at
+// 5 and 7), the ID, the colour map (greyscale pictures are written with a
+// grey one, 8 bits a pixel), then the rows.
 void MakeTargaTopDown(QByteArray& file, int width, int height)
 {
-    if (file.size() < 18 || file.at(1) != 0 || file.at(2) != 2)
+    if (file.size() < 18)
         return;
+    const int mapType = uchar(file.at(1));
+    const int imageType = uchar(file.at(2));
     const int bytesPerPixel = uchar(file.at(16)) / 8;
-    const int start = 18 + uchar(file.at(0));
-    const int stride = width * bytesPerPixel;
-    if ((bytesPerPixel != 3 && bytesPerPixel != 4) || (uchar(file.at(17)) & 0x20)
-        || qint64(start) + qint64(stride) * height > file.size())
+    const bool colourMapped = mapType == 1 && imageType == 1 && bytesPerPixel == 1;
+    const bool trueColour = mapType == 0 && imageType == 2 && (bytesPerPixel == 3 || bytesPerPixel == 4);
+    const bool grey = mapType == 0 && imageType == 3 && bytesPerPixel == 1;
+    if (!colourMapped && !trueColour && !grey)
         return;
-    QByteArray rows = file.mid(start, stride * height);
+    const int mapLength = uchar(file.at(5)) | uchar(file.at(6)) << 8;
+    const int mapEntryBytes = (uchar(file.at(7)) + 7) / 8;
+    const qint64 start = 18 + uchar(file.at(0)) + (colourMapped ? qint64(mapLength) * mapEntryBytes : 0);
+    const qint64 stride = qint64(width) * bytesPerPixel;
+    if ((uchar(file.at(17)) & 0x20) || start + stride * height > file.size())
+        return;
+    const QByteArray rows = file.mid(int(start), int(stride * height));
     for (int y = 0; y < height; ++y)
         std::memcpy(file.data() + start + y * stride, rows.constData() + (height - 1 - y) * stride, size_t(stride));
     file[17] = char(uchar(file.at(17)) | 0x20);

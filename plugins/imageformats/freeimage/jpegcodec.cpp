@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
 
@@ -172,9 +173,130 @@ bool WritePixels(jpeg_compress_struct* info, ErrorManager* errors, const QImage*
     return true;
 }
 
+// The TIFF structure inside an Exif segment, read with bounds checks.
+class ExifBlock
+{
+public:
+    ExifBlock(const unsigned char* data, qint64 size)
+        : pData(data)
+        , iSize(size)
+    {
+    }
+
+    bool ReadByteOrder()
+    {
+        if (iSize < 8 || pData[0] != pData[1] || (pData[0] != 'I' && pData[0] != 'M'))
+            return false;
+        bLittle = pData[0] == 'I';
+        quint32 magic = 0;
+        return U16(2, magic) && magic == 42;
+    }
+
+    bool U16(qint64 at, quint32& value) const
+    {
+        if (at < 0 || at + 2 > iSize)
+            return false;
+        value = bLittle ? quint32(pData[at] | pData[at + 1] << 8) : quint32(pData[at] << 8 | pData[at + 1]);
+        return true;
+    }
+
+    bool U32(qint64 at, quint32& value) const
+    {
+        quint32 first = 0;
+        quint32 second = 0;
+        if (!U16(at, first) || !U16(at + 2, second))
+            return false;
+        value = bLittle ? (second << 16 | first) : (first << 16 | second);
+        return true;
+    }
+
+private:
+    const unsigned char* pData;
+    qint64 iSize;
+    bool bLittle = false;
+};
+
+// The Exif orientation 1..8, 0 without one, -1 for a damaged block. As Qt's
+// reader: at most ten IFDs, each after the one before; an Orientation that
+// is no single SHORT of 1 to 8 counts as damage.
+int ExifOrientation(const unsigned char* data, qint64 size)
+{
+    ExifBlock block(data, size);
+    quint32 offset = 0;
+    if (!block.ReadByteOrder() || !block.U32(4, offset))
+        return -1;
+    qint64 position = 8;
+    for (int ifd = 0; ifd < 10; ++ifd) {
+        if (offset < position)
+            return -1;
+        quint32 entries = 0;
+        if (!block.U16(offset, entries))
+            return -1;
+        position = qint64(offset) + 2;
+        for (quint32 entry = 0; entry < entries; ++entry, position += 12) {
+            quint32 tag = 0;
+            quint32 type = 0;
+            quint32 count = 0;
+            quint32 value = 0;
+            if (!block.U16(position, tag) || !block.U16(position + 2, type) || !block.U32(position + 4, count)
+                || !block.U16(position + 8, value))
+                return -1;
+            if (tag == 0x0112)
+                return type == 3 && count == 1 && value >= 1 && value <= 8 ? int(value) : -1;
+        }
+        if (!block.U32(position, offset))
+            return -1;
+        position += 4;
+        if (offset == 0)
+            return 0;
+    }
+    return -1;
+}
+
 } // namespace
 
 namespace JpegCodec {
+
+QImageIOHandler::Transformations Transformation(const QByteArray& file)
+{
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(file.constData());
+    const qint64 size = file.size();
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return QImageIOHandler::TransformationNone;
+    // The segments before the first scan; only the first APP1 is read.
+    qint64 at = 2;
+    while (at + 4 <= size && data[at] == 0xFF) {
+        const unsigned char marker = data[at + 1];
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        const qint64 length = data[at + 2] << 8 | data[at + 3];
+        if (length < 2 || at + 2 + length > size)
+            break;
+        if (marker == 0xE1) {
+            if (length < 2 + 6 || std::memcmp(data + at + 4, "Exif\0\0", 6) != 0)
+                break;
+            // Orientations as Qt maps them.
+            static const QImageIOHandler::Transformations kExif[] = {
+                QImageIOHandler::TransformationNone,           QImageIOHandler::TransformationNone,
+                QImageIOHandler::TransformationMirror,         QImageIOHandler::TransformationRotate180,
+                QImageIOHandler::TransformationFlip,           QImageIOHandler::TransformationFlipAndRotate90,
+                QImageIOHandler::TransformationRotate90,       QImageIOHandler::TransformationMirrorAndRotate90,
+                QImageIOHandler::TransformationRotate270};
+            const int orientation = ExifOrientation(data + at + 10, length - 8);
+            return orientation > 0 ? kExif[orientation] : QImageIOHandler::TransformationNone;
+        }
+        at += 2 + length;
+    }
+    return QImageIOHandler::TransformationNone;
+}
 
 QImage Decode(const QByteArray& file, const QSize& scaledSize)
 {
@@ -229,6 +351,20 @@ bool Encode(const QImage& source, int quality, const QByteArray& profile, QByteA
         file = QByteArray(reinterpret_cast<const char*>(output.data), int(output.size));
     std::free(output.data);
     return ok && !file.isEmpty();
+}
+
+QSize Size(const QByteArray& file)
+{
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    Install(errors, reinterpret_cast<j_common_ptr>(&info));
+    jpeg_create_decompress(&info);
+    QByteArray profile;
+    const QSize none;
+    const bool ok = ReadHeader(&info, &errors, &file, &none, &profile);
+    const QSize size = ok ? QSize(int(info.image_width), int(info.image_height)) : QSize();
+    jpeg_destroy_decompress(&info);
+    return size;
 }
 
 } // namespace JpegCodec

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QImageIOHandler>
 #include <QSize>
 
 namespace JpegCodec {
@@ -15,6 +16,16 @@ namespace JpegCodec {
 // or 1/8 of the size, no smaller than asked (the caller scales the rest).
 // Null on failure; a truncated file decodes as far as it goes, as in Qt.
 QImage Decode(const QByteArray& file, const QSize& scaledSize);
+
+// The size the header declares (as stored, before any orientation); invalid
+// when the header is damaged.
+QSize Size(const QByteArray& file);
+
+// How the Exif orientation of the file's first APP1 segment says the picture
+// is to be turned to be shown upright, read as Qt's JPEG reader reads it (the
+// first Orientation of the chain of IFDs). None without one, or when the
+// Exif block is damaged.
+QImageIOHandler::Transformations Transformation(const QByteArray& file);
 
 // Baseline JPEG at quality 1..100 (75 when negative), 4:2:0, with a JFIF
 // resolution and the given colour profile. Greyscale pictures stay grey;

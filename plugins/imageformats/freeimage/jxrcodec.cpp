@@ -2,6 +2,7 @@
 
 #include "filibrary.h"
 
+#include <QTransform>
 #include <QtGlobal>
 
 #include <cmath>
@@ -95,6 +96,30 @@ WMPStream* CreateGrowStream(GrowBuffer* buffer)
 
 // ---- decoding ----
 
+// The spatial transform of the image header: three bits after the
+// signature, the version byte and the tiling and frequency-mode flags.
+ORIENTATION CodestreamOrientation(const QByteArray& file, U32 offset)
+{
+    if (qint64(offset) + 10 > file.size() || std::memcmp(file.constData() + offset, "WMPHOTO", 8) != 0)
+        return O_NONE;
+    return ORIENTATION((uchar(file.at(int(offset) + 9)) >> 3) & 7);
+}
+
+bool IsTurn(ORIENTATION orientation)
+{
+    return orientation >= O_RCW && orientation < O_MAX;
+}
+
+// A picture as an orientation shows it: turned 90 degrees clockwise first
+// (bit 2), then mirrored left to right (bit 1), then top to bottom (bit 0).
+QImage Orient(const QImage& image, ORIENTATION orientation)
+{
+    if (orientation == O_NONE || orientation >= O_MAX)
+        return image;
+    const QImage turned = IsTurn(orientation) ? image.transformed(QTransform().rotate(90)) : image;
+    return turned.mirrored(orientation & 2, orientation & 1);
+}
+
 // Owns a decoder over a read-only copy of the file.
 class Decoder
 {
@@ -116,11 +141,29 @@ public:
             return;
         }
         decoder->fStreamOwner = TRUE;
-        // A separate alpha plane is only decoded when asked for.
-        if (decoder->WMP.bHasAlpha)
+        // Alpha, in a plane of its own or interleaved with the colour, is
+        // only decoded when asked for.
+        PKPixelFormatGUID format;
+        PKPixelInfo info;
+        std::memset(&info, 0, sizeof(info));
+        info.pGUIDPixFmt = &format;
+        const bool interleavedAlpha = !Failed(decoder->GetPixelFormat(decoder, &format))
+                                   && !Failed(PixelFormatLookup(&info, LOOKUP_FORWARD))
+                                   && (info.grBit & PK_pixfmtHasAlpha);
+        if (decoder->WMP.bHasAlpha || interleavedAlpha)
             decoder->WMP.wmiSCP.uAlphaMode = 2;
-        if (Failed(decoder->GetSize(decoder, &width, &height)) || width <= 0 || height <= 0
-            || qint64(width) * height > (qint64(1) << 28)) {
+        // libjxr's copy fails for the orientations turned by 90 degrees
+        // (whatever the buffer), and ignores the image header's own: the
+        // pixels are decoded as stored and turned here (see Orient). The
+        // container's TRANSFORMATION tag overrides the image header's
+        // transform, which is subordinate to it.
+        orientation = decoder->WMP.fOrientationFromContainer
+                    ? decoder->WMP.oOrientationFromContainer
+                    : CodestreamOrientation(data, decoder->WMP.wmiDEMisc.uImageOffset);
+        decoder->WMP.wmiI.oOrientation = O_NONE;
+        width = I32(decoder->WMP.wmiI.cWidth);
+        height = I32(decoder->WMP.wmiI.cHeight);
+        if (width <= 0 || height <= 0 || qint64(width) * height > (qint64(1) << 28)) {
             decoder->Release(&decoder);
             decoder = nullptr;
         }
@@ -133,9 +176,13 @@ public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
+    // Whether the picture shown is turned by 90 degrees from the stored one.
+    bool Turned() const { return IsTurn(orientation); }
+
     PKImageDecode* decoder = nullptr;
-    I32 width = 0;
+    I32 width = 0;    // as stored, before the orientation
     I32 height = 0;
+    ORIENTATION orientation = O_NONE;   // how the stored picture is shown
 
 private:
     QByteArray data;   // the stream reads from this copy
@@ -294,7 +341,7 @@ QSize Size(const QByteArray& file)
     const Decoder d(file);
     if (!d.decoder)
         return QSize();
-    return QSize(d.width, d.height);
+    return d.Turned() ? QSize(d.height, d.width) : QSize(d.width, d.height);
 }
 
 QImage Decode(const QByteArray& file)
@@ -347,6 +394,11 @@ QImage Decode(const QByteArray& file)
         image = image.convertToFormat(QImage::Format_ARGB32);
     else if (image.format() == QImage::Format_RGBA64_Premultiplied)
         image = image.convertToFormat(QImage::Format_RGBA64);
+    const int dpmX = image.dotsPerMeterX();
+    const int dpmY = image.dotsPerMeterY();
+    image = Orient(image, d.orientation);
+    image.setDotsPerMeterX(d.Turned() ? dpmY : dpmX);
+    image.setDotsPerMeterY(d.Turned() ? dpmX : dpmY);
     return image;
 }
 

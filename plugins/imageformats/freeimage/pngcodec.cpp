@@ -3,6 +3,7 @@
 #include "filibrary.h"
 
 #include <QColorSpace>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -88,7 +89,17 @@ bool ReadHeader(png_structp png, png_infop info, QImage::Format* format, png_uin
     png_get_IHDR(png, info, width, height, &depth, &colourType, &interlace, nullptr, nullptr);
     if (*width == 0 || *height == 0 || qint64(*width) * *height > kMaxPixels)
         return false;
-    const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (transparency && colourType == PNG_COLOR_TYPE_GRAY && depth < 16) {
+        // A grey value the samples cannot take marks nothing transparent
+        // (libpng would cut it to the depth's low bits and hide another).
+        png_color_16p grey = nullptr;
+        png_get_tRNS(png, info, nullptr, nullptr, &grey);
+        if (!grey || grey->gray >= (1 << depth)) {
+            png_free_data(png, info, PNG_FREE_TRNS, 0);
+            transparency = false;
+        }
+    }
     const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) || transparency;
     const bool grey = !(colourType & PNG_COLOR_MASK_COLOR);
     if (colourType == PNG_COLOR_TYPE_PALETTE)
@@ -264,7 +275,7 @@ bool Encode(const QImage& source, int level, const QByteArray& profile, const Fi
     std::vector<Text> texts;
     for (const FiMetadataField& field : fields) {
         if (field.category == FiMetadataIO::Xmp && field.name == kXmpField) {
-            texts.push_back({QByteArray("XML:com.adobe.xmp"), field.value.toUtf8(), true});
+            texts.push_back({QByteArray("XML:com.adobe.xmp"), FiMetadataIO::UprightXmp(field.value).toUtf8(), true});
         } else if (field.category == FiMetadataIO::Comments || field.category == FiMetadataIO::Custom) {
             const QByteArray key = Keyword(field.name);
             if (key.isEmpty())
@@ -310,6 +321,19 @@ bool Encode(const QImage& source, int level, const QByteArray& profile, const Fi
     if (ok)
         file = output;
     return ok && !file.isEmpty();
+}
+
+QSize Size(const QByteArray& file)
+{
+    // Signature, then the IHDR chunk: length 13, type, width, height.
+    if (file.size() < 24 || !file.startsWith("\x89PNG\r\n\x1A\n") || file.mid(12, 4) != "IHDR")
+        return QSize();
+    const uchar* bytes = reinterpret_cast<const uchar*>(file.constData());
+    const quint32 width = qFromBigEndian<quint32>(bytes + 16);
+    const quint32 height = qFromBigEndian<quint32>(bytes + 20);
+    if (width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu)
+        return QSize();
+    return QSize(int(width), int(height));
 }
 
 } // namespace PngCodec

@@ -16,6 +16,9 @@ namespace PngCodec {
 // stored: no gamma applied, as in Qt. Null on failure.
 QImage Decode(const QByteArray& file);
 
+// The size the IHDR chunk declares; invalid when there is none.
+QSize Size(const QByteArray& file);
+
 // A PNG of the picture's layout (16 bits kept, greyscale kept), zlib at
 // level 0..9 (negative: zlib's default), with resolution, colour profile,
 // the comment and custom fields as text chunks and the XMP packet.

@@ -26,6 +26,10 @@ QImageIOHandler::Transformations Transformation(const QByteArray& file, int page
 // when it cannot be decoded.
 QImage Decode(const QByteArray& file, int page);
 
+// The same, with libtiff's messages dropped instead of logged when logged is
+// false: in a child process Qt's logging may wait forever on a lock.
+QImage Decode(const QByteArray& file, int page, bool logged);
+
 } // namespace TiffCodec
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <QColorSpace>
 
+#include <cstring>
+
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
@@ -70,6 +72,23 @@ QImage Decode(const QByteArray& file)
     return image;
 }
 
+QSize Size(const QByteArray& file)
+{
+    int width = 0;
+    int height = 0;
+    if (!WebPGetInfo(reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size()), &width, &height))
+        return QSize();
+    return QSize(width, height);
+}
+
+bool IsAnimation(const QByteArray& file)
+{
+    WebPBitstreamFeatures features;
+    return WebPGetFeatures(reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size()), &features)
+               == VP8_STATUS_OK
+           && features.has_animation;
+}
+
 bool Encode(const QImage& source, bool lossless, int quality, const QByteArray& profile, QByteArray& file)
 {
     if (source.isNull() || source.width() > WEBP_MAX_DIMENSION || source.height() > WEBP_MAX_DIMENSION)
@@ -111,3 +130,75 @@ bool Encode(const QImage& source, bool lossless, int quality, const QByteArray& 
 }
 
 } // namespace WebpCodec
+
+WebpAnimation::WebpAnimation(const QByteArray& file)
+    : baFile(file)
+{
+    WebPBitstreamFeatures features;
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(baFile.constData());
+    if (WebPGetFeatures(data, size_t(baFile.size()), &features) != VP8_STATUS_OK || !features.has_animation
+        || features.width <= 0 || features.height <= 0 || qint64(features.width) * features.height > kMaxPixels)
+        return;
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options))
+        return;
+    // B, G, R, A bytes: ARGB32 on a little-endian machine, not premultiplied.
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    const WebPData webp = {data, size_t(baFile.size())};
+    pDecoder = WebPAnimDecoderNew(&webp, &options);
+    WebPAnimInfo info;
+    if (!pDecoder || !WebPAnimDecoderGetInfo(pDecoder, &info) || info.frame_count == 0
+        || qint64(info.canvas_width) * info.canvas_height > kMaxPixels)
+        return;
+    iWidth = int(info.canvas_width);
+    iHeight = int(info.canvas_height);
+    iFrameCount = int(qMin<uint32_t>(info.frame_count, 1 << 20));
+    // The file stores the number of showings, 0 for ever.
+    iLoopCount = info.loop_count == 0 ? -1 : int(qMin<uint32_t>(info.loop_count, 65535)) - 1;
+    baProfile = Profile(baFile);
+}
+
+WebpAnimation::~WebpAnimation()
+{
+    if (pDecoder)
+        WebPAnimDecoderDelete(pDecoder);
+}
+
+QImage WebpAnimation::Frame(int index, int* delay)
+{
+    if (!pDecoder || index < 0 || index >= iFrameCount)
+        return QImage();
+    if (index <= iDecoded) {
+        WebPAnimDecoderReset(pDecoder);
+        iDecoded = -1;
+        iTimestamp = 0;
+    }
+    uint8_t* canvas = nullptr;
+    while (iDecoded < index) {
+        int timestamp = 0;
+        if (!WebPAnimDecoderGetNext(pDecoder, &canvas, &timestamp) || !canvas) {
+            // The decoder cannot go on from a damaged frame: start again next time.
+            WebPAnimDecoderReset(pDecoder);
+            iDecoded = -1;
+            iTimestamp = 0;
+            return QImage();
+        }
+        iPreviousTimestamp = iTimestamp;
+        iTimestamp = timestamp;
+        ++iDecoded;
+    }
+    QImage image(iWidth, iHeight, QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    for (int y = 0; y < iHeight; ++y)
+        std::memcpy(image.scanLine(y), canvas + size_t(y) * size_t(iWidth) * 4, size_t(iWidth) * 4);
+    if (!baProfile.isEmpty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(baProfile);
+        if (space.isValid())
+            image.setColorSpace(space);
+    }
+    if (delay)
+        *delay = qMax(0, iTimestamp - iPreviousTimestamp);
+    return image;
+}

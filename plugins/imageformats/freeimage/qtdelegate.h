@@ -1,0 +1,78 @@
+// Qt's own image plugins as the second reader of the keys the plugin shares
+// with them. The program's plugin folder comes first, so Qt never loads a
+// plugin of its own folder whose keys are all taken (qgif, qtiff, qjpeg,
+// qwebp, qwbmp, kimageformats' hdr and pic readers…): files they read and
+// ours does not would be lost. Here they are found in Qt's plugin folder by
+// their metadata, loaded once per key, and every decode runs in a child
+// process (FiIsolate): those readers are not hardened against damaged files.
+#ifndef KORVANE_QT_DELEGATE_H
+#define KORVANE_QT_DELEGATE_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QImageIOHandler>
+#include <QMap>
+#include <QSet>
+#include <QSize>
+
+class QIODevice;
+
+namespace QtDelegate {
+
+// Whether an installed Qt plugin reads files of this key (lower case).
+bool Serves(const QByteArray& key);
+
+// Whether that plugin recognises the device's content (its header check
+// only, as when Qt probes content; nothing is decoded).
+bool CanRead(QIODevice* device, const QByteArray& key);
+
+} // namespace QtDelegate
+
+// A file read through the Qt plugin of one key. Each decode is a child
+// process: it reads the wanted page (for the formats whose frames build on
+// each other, every frame up to it; the following ones come along within a
+// memory budget) and hands back the pictures with the page count, the loop
+// count, and each page's delay and transformation.
+class QtDelegateReader
+{
+public:
+    QtDelegateReader(const QByteArray& file, const QByteArray& key);
+
+    // Decodes the first page; false when the Qt plugin cannot read the file.
+    bool Open();
+
+    int PageCount() const { return iPageCount; }
+    int LoopCount() const { return iLoopCount; }
+    bool Animation() const { return bAnimation; }
+
+    // The page's picture, taken out of the cache; null on a failure.
+    QImage Take(int page);
+
+    // The page's size, delay after it and transformation; the page is
+    // decoded (and kept for Take) when it was not yet.
+    QSize PageSize(int page);
+    int FrameDelay(int page);
+    QImageIOHandler::Transformations Transformation(int page);
+
+private:
+    struct PageInfo
+    {
+        QSize size;
+        int delay = 0;
+        int transformation = 0;
+    };
+
+    bool Decode(int page);
+    const PageInfo* Info(int page);
+
+    QByteArray baFile;
+    QByteArray baKey;
+    QMap<int, QImage> pictures;     // decoded, not yet taken
+    QMap<int, PageInfo> pages;      // every page decoded so far
+    QSet<int> failedPages;
+    int iPageCount = 0;
+    int iLoopCount = 0;
+    bool bAnimation = false;
+};
+
+#endif
