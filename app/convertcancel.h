@@ -16,6 +16,8 @@
 class ConvertCancelFlag : public QObject
 {
     Q_OBJECT
+    // Read by format plugins through the job's thread (plugincontract.h).
+    Q_PROPERTY(bool canceled READ IsCanceled)
 
 public:
     explicit ConvertCancelFlag(QObject* parent = nullptr);

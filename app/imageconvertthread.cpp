@@ -4,8 +4,10 @@
 #include "targetfile.h"
 #include "targetnames.h"
 #include "graphics/metadatapacking.h"
+#include "graphics/plugincontract.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -13,9 +15,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLocale>
+#include <QThread>
+#include <QThreadPool>
+#include <QVariant>
 #include <QtEndian>
 
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -264,7 +271,60 @@ bool JoinIcons(const QList<QByteArray>& parts, QByteArray& icon)
     return true;
 }
 
+// Puts the job's cancel state on its pool thread for the job's length, where
+// a format plugin whose decoder runs in a child process looks for it.
+class CancelSourceOnThread
+{
+public:
+    explicit CancelSourceOnThread(const ConvertCancelFlag* flag)
+    {
+        if (flag)
+            QThread::currentThread()->setProperty(PluginContract::CancelSourceProperty,
+                                                  QVariant::fromValue(static_cast<QObject*>(const_cast<ConvertCancelFlag*>(flag))));
+    }
+    ~CancelSourceOnThread()
+    {
+        QThread::currentThread()->setProperty(PluginContract::CancelSourceProperty, QVariant());
+    }
+    CancelSourceOnThread(const CancelSourceOnThread&) = delete;
+    CancelSourceOnThread& operator=(const CancelSourceOnThread&) = delete;
+};
+
+QString SizeText(double bytes)
+{
+    return QLocale::c().toString(bytes / double(qint64(1) << 30), 'f', 1) + QStringLiteral(" GiB");
+}
+
+// Why the picture the reader is about to decode is refused, or empty: a
+// declared size whose pixels would take more than the budget is not
+// decoded (a few bytes of header can claim gigabytes).
+QString OverBudget(const QImageReader& reader)
+{
+    const QSize size = reader.scaledSize().isValid() ? reader.scaledSize() : reader.size();
+    if (!size.isValid())
+        return QString();
+    const double bytes = double(size.width()) * double(size.height()) * 4.0;
+    const qint64 budget = DecodeBudget();
+    if (bytes <= double(budget))
+        return QString();
+    return QCoreApplication::translate("ThreadFunction", "The picture is %1 × %2 pixels (%3 decoded); the limit is %4.")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(SizeText(bytes), SizeText(double(budget)));
+}
+
 } // namespace
+
+qint64 DecodeBudget()
+{
+    static const qint64 budget = [] {
+        const qint64 pages = ::sysconf(_SC_PHYS_PAGES);
+        const qint64 machine = pages > 0 ? pages * ::sysconf(_SC_PAGESIZE) : (qint64(8) << 30);
+        const int threads = qMax(1, QThreadPool::globalInstance()->maxThreadCount());
+        return qMin(qint64(1) << 30, machine / threads);
+    }();
+    return budget;
+}
 
 ItemConvertResult ThreadFunction(const ImageConvertData& job)
 {
@@ -283,12 +343,17 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
     }
     if (job.progress)
         job.progress->Started(job.srcFile);
+    const CancelSourceOnThread cancelOnThread(cancel);
+    const auto fail = [&result](const QString& error) {
+        result.state = ConvertFailed;
+        result.error = error;
+        return result;
+    };
     // Only regular files: a FIFO or a device named like a picture would block
     // the reader in open() for good.
     if (!QFileInfo(job.srcFile).isFile()) {
         qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Not a file: ") + job.srcFile;
-        result.state = ConvertFailed;
-        return result;
+        return fail(QCoreApplication::translate("ThreadFunction", "Not a regular file."));
     }
 
     QImageReader reader(job.srcFile);
@@ -317,19 +382,20 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
     QString mdKeys;
     QString mdValues;
     if (count < 2) {
+        const QString overBudget = OverBudget(reader);
+        if (!overBudget.isEmpty())
+            return fail(overBudget);
         QImage image = reader.read();
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
                                     + QStringLiteral(" Failed");
-            result.state = ConvertFailed;
-            return result;
+            return fail(reader.errorString());
         }
         QString tgtPath;
         bool reserved = false;
         if (!NextTgtPath(job, -1, tgtPath, reserved, result)) {
             qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
-            result.state = ConvertFailed;
-            return result;
+            return fail(QCoreApplication::translate("ThreadFunction", "No free target name."));
         }
         const ReservedTgtPath reservation(tgtPath, reserved);
         if (settings.KeepMd)
@@ -337,6 +403,8 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         result.state = ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
         if (result.state == ConvertSucceeded)
             result.tgtFiles << tgtPath;
+        else if (result.state == ConvertFailed)
+            result.error = QCoreApplication::translate("ThreadFunction", "Writing %1 failed.").arg(tgtPath);
         return result;
     }
 
@@ -345,19 +413,21 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         // Not every reader moves on by itself after read(): position it.
         if (page > 0)
             reader.jumpToImage(page);
+        // Each page is checked before it is decoded.
+        const QString overBudget = OverBudget(reader);
+        if (!overBudget.isEmpty())
+            return fail(QCoreApplication::translate("ThreadFunction", "Page %1: %2").arg(page + 1).arg(overBudget));
         QImage image = reader.read();
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
                                     + QStringLiteral(" Failed");
-            result.state = ConvertFailed;
-            return result;
+            return fail(QCoreApplication::translate("ThreadFunction", "Page %1: %2").arg(page + 1).arg(reader.errorString()));
         }
         QString tgtPath;
         bool reserved = false;
         if (!NextTgtPath(job, page, tgtPath, reserved, result)) {
             qWarning() << "ThreadFunction(ImageConvertData)   MakeTgtFilePath Failed";
-            result.state = ConvertFailed;
-            return result;
+            return fail(QCoreApplication::translate("ThreadFunction", "No free target name."));
         }
         const ReservedTgtPath reservation(tgtPath, reserved);
         if (IsCanceled(cancel)) {
@@ -374,8 +444,7 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
             ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
         if (state == ConvertFailed) {
             qWarning() << "ThreadFunction(ImageConvertData) convert page failed";
-            result.state = ConvertFailed;
-            return result;
+            return fail(QCoreApplication::translate("ThreadFunction", "Writing %1 failed.").arg(tgtPath));
         }
         if (state == ConvertCanceled) {
             RemoveWritten(result.tgtFiles);

@@ -40,9 +40,15 @@ struct ItemConvertResult
     // Pages that took a unique number instead of overwriting a source or an
     // earlier target of the batch.
     int renamed = 0;
+    QString error;          // why the job failed, for the user
 };
 
 Q_DECLARE_METATYPE(ItemConvertResult)
+
+// The most decoded pixel memory one picture may take: 1 GiB, and no more
+// than the machine's memory shared among the pool's threads. A source whose
+// declared size is larger fails before it is decoded.
+qint64 DecodeBudget();
 
 // Converts one source into its target files; runs on a pool thread. Reads the
 // job, its options record and its cancel flag; writes only files.

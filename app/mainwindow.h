@@ -121,7 +121,8 @@ private:
     const QString& GetSrcFmtFilter();
     void UpdateStatusBar();
     void UpdateActions();
-    void MarkSrcRow(int row, const QString& outcome, const QString& icon);
+    // The outcome of the row's last conversion; why it failed as its tool tip.
+    void MarkSrcRow(int row, const QString& outcome, const QString& icon, const QString& why = QString());
     void UpdateTgtList();
     void AddTgtFile(const QString& path, int index);
     void ShowConvertResults();

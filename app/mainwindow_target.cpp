@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QHash>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QStandardItemModel>
@@ -427,7 +428,7 @@ void MainWindow::ConvertResultReadyAt(int iCurSelSrcIndex)
         break;
     case ConvertFailed:
         ++aConvertCounts[2];
-        MarkSrcRow(row, QStringLiteral("Failed"), QStringLiteral(":IMG_FAILED"));
+        MarkSrcRow(row, QStringLiteral("Failed"), QStringLiteral(":IMG_FAILED"), result.error);
         break;
     default:
         ++aConvertCounts[3];
@@ -450,12 +451,17 @@ void MainWindow::ConvertCanceled()
     }
 }
 
-void MainWindow::MarkSrcRow(int row, const QString& outcome, const QString& icon)
+void MainWindow::MarkSrcRow(int row, const QString& outcome, const QString& icon, const QString& why)
 {
     if (row < 0 || row >= pSrcModel->rowCount())
         return;
     pSrcModel->item(row, 4)->setText(outcome);
-    pSrcModel->item(row, 0)->setIcon(icon.isEmpty() ? QIcon() : QIcon(icon));
+    pSrcModel->item(row, 4)->setToolTip(why);
+    // One icon object per outcome, however many rows show it.
+    static QHash<QString, QIcon> icons;
+    if (!icon.isEmpty() && !icons.contains(icon))
+        icons.insert(icon, QIcon(icon));
+    pSrcModel->item(row, 0)->setIcon(icons.value(icon));
 }
 
 void MainWindow::UpdateTgtList()

@@ -221,6 +221,43 @@ private slots:
         QCOMPARE(FilesIn(settings.TgtFolder).size(), 2);
     }
 
+    // A header that declares more pixels than the budget fails before any
+    // decoding, with a message that names the size; a multi-page source is
+    // checked page by page, and its pages before the large one are written.
+    void declaredSizesOverTheBudget_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<int>("written");
+        QTest::newRow("SVG of 2000 inches") << "huge.svg"
+            << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2000in\" height=\"1000in\"><rect width=\"9\" height=\"9\"/></svg>")
+            << "180000 × 90000" << 0;
+        QByteArray tiff = MakeMultiPageTiff({Filled(4, 4, Qt::red), Filled(4, 4, Qt::blue)});
+        // The second page's width and height entries (its first two), made huge.
+        const quint32 firstIfd = qFromLittleEndian<quint32>(tiff.constData() + 4);
+        const quint32 nextIfd = qFromLittleEndian<quint32>(tiff.constData() + firstIfd + 2 + 10 * 12);
+        qToLittleEndian<quint32>(60000, reinterpret_cast<uchar*>(tiff.data()) + nextIfd + 2 + 8);
+        qToLittleEndian<quint32>(50000, reinterpret_cast<uchar*>(tiff.data()) + nextIfd + 2 + 12 + 8);
+        QTest::newRow("TIFF with a huge second page") << "scan.tif" << tiff << "60000 × 50000" << 1;
+    }
+
+    void declaredSizesOverTheBudget()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, size);
+        QFETCH(int, written);
+        const QString src = QDir(NewFolder()).filePath(name);
+        QVERIFY(WriteFile(src, file));
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".png"), PLMCodecPNG);
+        const ItemConvertResult result = ThreadFunction(JobFor(src, &settings));
+        QCOMPARE(result.state, ConvertFailed);
+        QVERIFY2(result.error.contains(size) && result.error.contains(QStringLiteral("GiB")), qPrintable(result.error));
+        QCOMPARE(result.tgtFiles.size(), written);
+        QCOMPARE(FilesIn(settings.TgtFolder).size(), written);
+    }
+
     // Only regular files are read: a FIFO would block the reader in open().
     void aFifoIsNoSource()
     {

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
@@ -19,6 +20,18 @@ class TestFiCorrupt : public QObject
 private:
     QTemporaryDir dir;
     QString Path(const QString& name) const { return dir.filePath(name); }
+
+    // The CRC of a PNG-style chunk (type and data).
+    static quint32 Crc(const QByteArray& bytes)
+    {
+        quint32 crc = 0xFFFFFFFFu;
+        for (const char byte : bytes) {
+            crc ^= uchar(byte);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    }
 
     // Everything a reader is asked by the program: count, size, metadata and
     // every page. Null pictures are fine; others must be of a sane size.
@@ -58,7 +71,7 @@ private slots:
         // Formats the plugin writes: written by it, two pages where it can.
         const QImage picture = Picture(kHandWidth, kHandHeight, true);
         for (const char* extension : {"jpg", "png", "gif", "tif", "ico", "webp", "jng", "j2k", "jp2", "jxr",
-                                      "hdr", "pfm", "targa", "wbmp"}) {
+                                      "hdr", "pfm", "targa", "wbmp", "tga", "bmp"}) {
             QByteArray bytes;
             QBuffer buffer(&bytes);
             QVERIFY(buffer.open(QIODevice::WriteOnly));
@@ -111,8 +124,12 @@ private slots:
         // Truncated: too short for any header, then at fractions of the file.
         for (const int length : {0, 1, 8, 16})
             Exercise(path, file.left(length), true);
+        // Picture data that ends early is a failure, not a picture grey or
+        // black where data is missing, for the formats of one picture whose
+        // structure tells.
+        static const QStringList endsEarlyFails = {"jpg", "png", "webp", "jxr", "targa", "wbmp", "tga", "bmp"};
         for (const int tenth : {1, 2, 3, 5, 7, 9})
-            Exercise(path, file.left(file.size() * tenth / 10), false);
+            Exercise(path, file.left(file.size() * tenth / 10), endsEarlyFails.contains(extension));
         Exercise(path, file.left(file.size() - 1), false);
 
         // Overwritten: bytes of the header region and of the whole file, and
@@ -130,6 +147,47 @@ private slots:
             }
             Exercise(path, bytes, false);
         }
+    }
+
+    // Headers that declare enormous pictures, in formats read through Qt's
+    // own readers: decoded in a child process with a memory limit, they fail
+    // instead of ending the program (libmng crashed on the MNG) or filling
+    // its memory (the PSD reader allocated gigabytes for minutes).
+    void hugeHeadersFail_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("file");
+        const auto be32 = [](quint32 value) {
+            QByteArray bytes(4, '\0');
+            qToBigEndian(value, bytes.data());
+            return bytes;
+        };
+        QByteArray mhdr = QByteArray("MHDR") + be32(100000) + be32(100000) + be32(1) + be32(0) + be32(0) + be32(0)
+                          + be32(0);
+        QTest::newRow("mng") << "mng"
+                             << QByteArray("\x8AMNG\r\n\x1A\n", 8) + be32(28) + mhdr + be32(Crc(mhdr))
+                                    + be32(0) + QByteArray("MEND") + be32(Crc("MEND"));
+        QByteArray psd("8BPS\0\x01\0\0\0\0\0\0\0\x03", 14);
+        psd += be32(30000) + be32(30000) + QByteArray("\0\x08\0\x03", 4) + be32(0) + be32(0) + be32(0)
+               + QByteArray("\0\0", 2);
+        QTest::newRow("psd") << "psd" << psd;
+        QByteArray tga(18, '\0');
+        tga[2] = 2;
+        qToLittleEndian<quint16>(23170, tga.data() + 12);
+        qToLittleEndian<quint16>(23170, tga.data() + 14);
+        tga[16] = 32;
+        QTest::newRow("tga header only") << "tga" << tga;
+    }
+
+    void hugeHeadersFail()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, file);
+        const QString path = Path(QStringLiteral("huge.") + extension);
+        QElapsedTimer clock;
+        clock.start();
+        Exercise(path, file, true);
+        QVERIFY2(clock.elapsed() < 25000, "a decode that stalls is ended at its time limit");
     }
 };
 

@@ -153,6 +153,28 @@ QByteArray PagelessPdf()
     return Assemble({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}, QByteArray());
 }
 
+QByteArray FormsDrawingFormsPdf(int depth)
+{
+    // Objects 1 to 4: catalog, pages, page, page content; 5 on: the forms.
+    QList<QByteArray> objects;
+    objects << "<< /Type /Catalog /Pages 2 0 R >>";
+    objects << "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
+    objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R "
+               "/Resources << /XObject << /F 5 0 R >> >> >>";
+    const QByteArray draw = "/F Do\n";
+    objects << "<< /Length " + QByteArray::number(draw.size()) + " >>\nstream\n" + draw + "endstream";
+    for (int level = 0; level < depth; ++level) {
+        const bool last = level + 1 == depth;
+        const QByteArray content = last ? QByteArray("0 0 1 rg 10 10 50 50 re f\n") : QByteArray("/F Do /F Do\n");
+        QByteArray form = "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Length "
+                          + QByteArray::number(content.size());
+        if (!last)
+            form += " /Resources << /XObject << /F " + QByteArray::number(6 + level) + " 0 R >> >>";
+        objects << form + " >>\nstream\n" + content + "endstream";
+    }
+    return Assemble(objects, QByteArray());
+}
+
 QString Save(const QString& dir, const QString& name, const QByteArray& bytes)
 {
     const QString path = dir + QLatin1Char('/') + name;

@@ -44,6 +44,10 @@ QByteArray HandPdf(const Info& info = Info(), QSizeF pageSize = QSizeF(200, 100)
 // A document whose page tree holds no page.
 QByteArray PagelessPdf();
 
+// One page that draws a form that draws the next form twice, and so on
+// depth times: rendering it takes longer than anyone waits (2^depth draws).
+QByteArray FormsDrawingFormsPdf(int depth);
+
 // Writes bytes to dir/name and answers the path.
 QString Save(const QString& dir, const QString& name, const QByteArray& bytes);
 

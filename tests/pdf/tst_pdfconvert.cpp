@@ -5,7 +5,9 @@
 
 #include "pdffixtures.h"
 
+#include <QElapsedTimer>
 #include <QImageReader>
+#include <QtConcurrent>
 #include <QLoggingCategory>
 #include <QSettings>
 
@@ -58,6 +60,30 @@ private slots:
             QCOMPARE(image.dotsPerMeterX(), 5669);
             QCOMPARE(image.pixelColor((pages.at(i).box.center() * 2).toPoint()), pages.at(i).colour);
         }
+    }
+
+    // Poppler renders in a child process: a page that would render for
+    // minutes ends as soon as its job is canceled, and leaves nothing.
+    void cancelEndsARenderingPage()
+    {
+        ImageConvertData job;
+        job.srcFile = Save(dir.path(), "forms.pdf", FormsDrawingFormsPdf(40));
+        ConvertSettings settings = Settings(".png", PLMCodecPNG);
+        settings.TgtFolder = dir.filePath("forms");
+        QVERIFY(QDir().mkpath(settings.TgtFolder));
+        job.settings = &settings;
+        ConvertCancelFlag cancel;
+        job.cancelFlag = &cancel;
+        QFuture<ItemConvertResult> running = QtConcurrent::run(ThreadFunction, job);
+        QTest::qWait(1500);
+        QVERIFY(!running.isFinished());
+        QElapsedTimer clock;
+        clock.start();
+        cancel.Cancel();
+        running.waitForFinished();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(running.result().state != ConvertSucceeded);
+        QVERIFY(QDir(settings.TgtFolder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
     void pngToPdf_data()

@@ -53,6 +53,19 @@ const KeyInfo kKeys[] = {
     {"rwl", FIF_RAW, false},   {"rwz", FIF_RAW, false},   {"sr2", FIF_RAW, false},
     {"srf", FIF_RAW, false},   {"srw", FIF_RAW, false},   {"sti", FIF_RAW, false},
     {"x3f", FIF_RAW, false},
+    // Read only through Qt's own readers of them, each decode in a child
+    // process (their readers crash, stall or allocate gigabytes on damaged
+    // files); claimed here so that Qt does not load those readers into the
+    // program. Targa is written through Qt's writer.
+    {"mng", FIF_UNKNOWN, false}, {"tga", FIF_UNKNOWN, true},  {"pcx", FIF_UNKNOWN, false},
+    {"ras", FIF_UNKNOWN, false}, {"sgi", FIF_UNKNOWN, false}, {"rgb", FIF_UNKNOWN, false},
+    {"rgba", FIF_UNKNOWN, false}, {"bw", FIF_UNKNOWN, false}, {"psd", FIF_UNKNOWN, false},
+    {"psb", FIF_UNKNOWN, false}, {"pdd", FIF_UNKNOWN, false}, {"psdt", FIF_UNKNOWN, false},
+    {"svg", FIF_UNKNOWN, false}, {"svgz", FIF_UNKNOWN, false},
+    // BMP is decoded by Qt's built-in reader, after the check that its pixel
+    // rows are all there (that reader fills missing rows with black); Qt's
+    // built-in writer writes it.
+    {"bmp", FIF_UNKNOWN, false},
 };
 
 const KeyInfo* Find(const QByteArray& key)
@@ -92,6 +105,12 @@ QList<QByteArray> Keys()
 bool CanReadKey(const QByteArray& key)
 {
     return Find(key) != nullptr;
+}
+
+bool IsQtOnlyKey(const QByteArray& key)
+{
+    const KeyInfo* info = Find(key);
+    return info && info->fif == FIF_UNKNOWN;
 }
 
 bool CanWriteKey(const QByteArray& key)
@@ -139,6 +158,12 @@ FREE_IMAGE_FORMAT Sniff(const QByteArray& head)
     return FIF_UNKNOWN;
 }
 
+bool LooksLikeSvg(const QByteArray& head)
+{
+    const QByteArray text = head.trimmed();
+    return text.startsWith('<') && head.contains("<svg");
+}
+
 FREE_IMAGE_FORMAT Sniff(QIODevice* device)
 {
     if (!device || !device->isReadable())
@@ -164,6 +189,7 @@ bool IsIsolated(FREE_IMAGE_FORMAT fif)
 {
     switch (fif) {
     case FIF_JXR: case FIF_JNG: case FIF_PICT: case FIF_CUT: case FIF_KOALA: case FIF_IFF: case FIF_DDS:
+    case FIF_J2K: case FIF_JP2:
     case FIF_PCD: case FIF_WBMP: case FIF_RAW: case FIF_HDR: case FIF_PFM: case FIF_TARGA:
         return true;
     default:

@@ -22,6 +22,11 @@ QList<QByteArray> Keys();
 bool CanReadKey(const QByteArray& key);
 bool CanWriteKey(const QByteArray& key);
 
+// Keys read (and, for Targa, written) only through Qt's own plugin of them,
+// decoded in a child process: MNG, Targa (.tga), PCX, Sun Raster, SGI, PSD
+// and SVG; and BMP, read by Qt's built-in reader once its rows are checked.
+bool IsQtOnlyKey(const QByteArray& key);
+
 // The format a key names (FIF_UNKNOWN for keys the plugin does not claim).
 FREE_IMAGE_FORMAT FromKey(const QByteArray& key);
 
@@ -29,6 +34,10 @@ FREE_IMAGE_FORMAT FromKey(const QByteArray& key);
 // FIF_UNKNOWN. Only signatures that cannot be mistaken for something else
 // are recognised; formats without one are found by their key.
 FREE_IMAGE_FORMAT Sniff(const QByteArray& head);
+
+// Whether the first bytes are an SVG document (an "<svg" element within them,
+// after an XML declaration, comments or a doctype).
+bool LooksLikeSvg(const QByteArray& head);
 FREE_IMAGE_FORMAT Sniff(QIODevice* device);
 
 // The format a file is decoded as: its signature, and failing that its key.
@@ -38,7 +47,7 @@ FREE_IMAGE_FORMAT Sniff(QIODevice* device);
 const int HeadSize = 1024;
 FREE_IMAGE_FORMAT Resolve(const QByteArray& head, const QByteArray& key);
 
-// Formats decoded in a child process (see FiIsolate): decoders that crash or
+// Formats decoded in a child process (see Jail): decoders that crash or
 // hang on damaged files, for formats rare enough that a process each costs
 // nothing noticeable.
 bool IsIsolated(FREE_IMAGE_FORMAT fif);

@@ -3,10 +3,12 @@
 #include "fiformat.h"
 #include "filibrary.h"
 #include "fireader.h"
+#include "fisanitize.h"
 #include "fiwriter.h"
 #include "icoencoder.h"
 #include "qtdelegate.h"
 
+#include <QFile>
 #include <QIODevice>
 #include <QSettings>
 #include <QTransform>
@@ -61,7 +63,7 @@ FreeImagePlugin::FreeImagePlugin()
 
 QImageIOPlugin::Capabilities FreeImagePlugin::capabilities(QIODevice* device, const QByteArray& format) const
 {
-    if (!bEnabled)
+    if (!bEnabled || QtDelegate::BuiltInScope::Active())
         return {};
     const QByteArray key = format.toLower();
     // Never answer for another plugin's key: Qt asks every plugin about a
@@ -88,14 +90,16 @@ QImageIOPlugin::Capabilities FreeImagePlugin::capabilities(QIODevice* device, co
 
 QImageIOHandler* FreeImagePlugin::create(QIODevice* device, const QByteArray& format) const
 {
-    if (!bEnabled)
+    if (!bEnabled || QtDelegate::BuiltInScope::Active())
         return nullptr;
     // Found by content under another plugin's key (a PNG named .pdf): name the
     // format that was found, as Qt's own handlers do.
     QByteArray key = format.toLower();
     if (device && !FiFormat::CanReadKey(key)) {
         const FREE_IMAGE_FORMAT fif = FiFormat::Sniff(device);
-        if (fif == FiFormat::FifJpegXr) {
+        if (fif == FIF_UNKNOWN && device->isReadable() && FiFormat::LooksLikeSvg(device->peek(FiFormat::HeadSize))) {
+            key = QByteArrayLiteral("svg");
+        } else if (fif == FiFormat::FifJpegXr) {
             key = QByteArrayLiteral("jxr");
         } else if (fif != FIF_UNKNOWN) {
             FiLibrary::Ensure();
@@ -125,6 +129,12 @@ bool FreeImageHandler::canRead(QIODevice* device, const QByteArray& format)
     if (FiFormat::Sniff(head) != FIF_UNKNOWN)
         return true;
     const QByteArray key = format.toLower();
+    // SVG found by its content (the program's icons have no suffix).
+    if (key.isEmpty() && FiFormat::LooksLikeSvg(head))
+        return QtDelegate::CanRead(device, QByteArrayLiteral("svg"), true);
+    // Formats read only through Qt's own reader: as Qt itself would ask it.
+    if (FiFormat::IsQtOnlyKey(key))
+        return QtDelegate::CanRead(device, key, true);
     if (!FiFormat::CanReadKey(key) || !KnownByKeyOnly(FiFormat::FromKey(key)))
         return false;
     if (FiFormat::Resolve(head, key) != FIF_UNKNOWN)
@@ -141,6 +151,13 @@ void FreeImageHandler::Load() const
     if (!device() || !device()->isReadable())
         return;
     baFile = device()->readAll();
+    // Picture data that ends before the picture does is a failed read, not
+    // a picture grey or black where the data is missing; no decoder gets it.
+    if (FiSanitize::EndsEarly(baFile, format().toLower())) {
+        baFile.clear();
+        bDelegateTried = true;
+        return;
+    }
     pReader.reset(new FiReader);
     if (!pReader->Load(baFile, format())) {
         pReader.reset();
@@ -155,7 +172,14 @@ QtDelegateReader* FreeImageHandler::Delegate() const
         bDelegateTried = true;
         const QByteArray key = baFile.isEmpty() ? QByteArray() : DelegateKey(baFile, format().toLower());
         if (!key.isEmpty()) {
-            pDelegate.reset(new QtDelegateReader(baFile, key));
+            // The program's own resources (its icons) are trusted.
+            const QFile* file = qobject_cast<const QFile*>(device());
+            const bool trusted = file && file->fileName().startsWith(QLatin1Char(':'));
+            // A GIF cut short hands over the frames it holds whole.
+            const QByteArray whole = baFile.startsWith("GIF8") ? FiSanitize::WholeGifFrames(baFile) : baFile;
+            pDelegate.reset(new QtDelegateReader(whole, key, trusted));
+            pDelegate->SetScaledSize(scaledSize);
+            pDelegate->SetBackgroundColor(backgroundColor);
             if (!pDelegate->Open())
                 pDelegate.reset();
         }
@@ -233,6 +257,8 @@ bool FreeImageHandler::write(const QImage& source)
     const QByteArray key = format().toLower();
     if (FiFormat::FromKey(key) == FIF_ICO)
         return WriteIcon(image);
+    if (FiFormat::IsQtOnlyKey(key))
+        return QtDelegate::Write(key, image, out, iQuality);
 
     FiWriter::Options options;
     options.key = key;
@@ -329,6 +355,13 @@ void FreeImageHandler::setOption(ImageOption option, const QVariant& value)
         break;
     case ScaledSize:
         scaledSize = value.toSize();
+        if (pDelegate)
+            pDelegate->SetScaledSize(scaledSize);
+        break;
+    case BackgroundColor:
+        backgroundColor = value.value<QColor>();
+        if (pDelegate)
+            pDelegate->SetBackgroundColor(backgroundColor);
         break;
     case ImageTransformation:
         writeTransformation = Transformations(value.toInt() & 7);
@@ -341,7 +374,7 @@ void FreeImageHandler::setOption(ImageOption option, const QVariant& value)
 bool FreeImageHandler::supportsOption(ImageOption option) const
 {
     return option == Size || option == Quality || option == CompressionRatio || option == Description
-        || option == ScaledSize || option == Animation || option == ImageTransformation;
+        || option == ScaledSize || option == Animation || option == ImageTransformation || option == BackgroundColor;
 }
 
 bool FreeImageHandler::jumpToNextImage()

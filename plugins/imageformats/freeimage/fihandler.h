@@ -4,6 +4,7 @@
 #ifndef KORVANE_FI_HANDLER_H
 #define KORVANE_FI_HANDLER_H
 
+#include <QColor>
 #include <QImage>
 #include <QImageIOHandler>
 #include <QImageIOPlugin>
@@ -81,6 +82,7 @@ private:
     int iCompression = -1;
     QString sDescription;
     QSize scaledSize;
+    QColor backgroundColor;
     Transformations writeTransformation = TransformationNone;
     QList<QImage> lIconImages;    // every picture written so far to an icon file
     qint64 iIconStart = -1;

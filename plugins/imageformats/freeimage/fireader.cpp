@@ -2,7 +2,7 @@
 
 #include "ddscodec.h"
 #include "fiformat.h"
-#include "fiisolate.h"
+#include "jail.h"
 #include "filibrary.h"
 #include "fisanitize.h"
 #include "ilbmcodec.h"
@@ -29,6 +29,9 @@ const int kIsolatedTimeoutMs = 20000;
 
 // A header and its metadata take a moment, even in a large file.
 const int kHeaderTimeoutMs = 5000;
+
+// Frames after a wanted one that come back with it, up to this many bytes.
+const qint64 kPageBatchBytes = qint64(64) << 20;
 
 bool SizeAcceptable(FIBITMAP* dib)
 {
@@ -158,21 +161,27 @@ FIBITMAP* FiReader::LoadSingle(int flags, FIMEMORY** memory) const
 QSize FiReader::LoadHeaderApart()
 {
     const FiReader* self = this;
-    FiIsolate::Result result;
-    const auto work = [self](FiIsolate::Result& out) {
+    Jail::Result result;
+    const auto work = [self](Jail::Result& out) {
         FIMEMORY* memory = nullptr;
-        FiBitmapPtr header(self->LoadSingle(FiFormat::LoadFlags(self->fif) | FIF_LOAD_NOPIXELS, &memory));
-        if (!header)
+        FIBITMAP* page = nullptr;
+        FiBitmapPtr header;
+        if (self->pMulti)
+            page = FreeImage_LockPage(self->pMulti, 0);
+        else
+            header.reset(self->LoadSingle(FiFormat::LoadFlags(self->fif) | FIF_LOAD_NOPIXELS, &memory));
+        FIBITMAP* dib = self->pMulti ? page : header.get();
+        if (!dib)
             return false;
-        out.numbers << FreeImage_GetWidth(header.get()) << FreeImage_GetHeight(header.get());
+        out.numbers << FreeImage_GetWidth(dib) << FreeImage_GetHeight(dib);
         QDataStream stream(&out.data, QIODevice::WriteOnly);
-        const FiMetadata fields = FiMetadataIO::FromBitmap(header.get());
+        const FiMetadata fields = FiMetadataIO::FromBitmap(dib);
         stream << qint32(fields.size());
         for (const FiMetadataField& field : fields)
             stream << qint32(field.category) << field.name << field.value;
         return true;
     };
-    if (!FiIsolate::Run(work, kHeaderTimeoutMs, result) || result.numbers.size() != 2) {
+    if (!Jail::Run(work, kHeaderTimeoutMs, result) || result.numbers.size() != 2) {
         bBitmapFields = true;
         return QSize();
     }
@@ -221,7 +230,7 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         if (!TiffCodec::PageSize(baFile, page).isValid())
             return QImage();
         const QByteArray& file = baFile;
-        return FiIsolate::Run([&file, page]() { return TiffCodec::Decode(file, page, false); }, kIsolatedTimeoutMs);
+        return Jail::Run([&file, page]() { return TiffCodec::Decode(file, page, false); }, kIsolatedTimeoutMs);
     }
     if (pWebpAnimation)
         return pWebpAnimation->Frame(page, &iFrameDelay);
@@ -230,27 +239,72 @@ QImage FiReader::DecodePage(int page, const QSize& scaledSize)
         if (bIsolatedFailed)
             return QImage();
         const FiReader* self = this;
-        const QImage image = FiIsolate::Run(
+        const QImage image = Jail::Run(
             [self, scaledSize]() { return self->DecodeSingle(scaledSize, nullptr); }, kIsolatedTimeoutMs);
         bIsolatedFailed = image.isNull();
         return image;
     }
     if (!pMulti)
         return DecodeSingle(scaledSize, this);
+    return DecodeMultiPage(page);
+}
 
-    QImage image;
-    FIBITMAP* dib = FreeImage_LockPage(pMulti, page);
-    if (!dib)
-        return QImage();
-    if (SizeAcceptable(dib)) {
-        image = FiImage::ToQImage(dib);
-        AttachColorSpace(dib, image);
+// GIF and ICO pages through FreeImage's multi-page reader, in a child
+// process. Composed GIF frames build on the ones before them, so the frames
+// after the wanted one come back in the same run (within a memory budget)
+// and are kept for the reads that follow.
+QImage FiReader::DecodeMultiPage(int page)
+{
+    const auto kept = decodedPages.find(page);
+    if (kept != decodedPages.end()) {
+        const QImage image = kept.value();
+        decodedPages.erase(kept);
+        iFrameDelay = frameDelays.value(page);
+        return image;
     }
-    if (page == 0)
-        KeepBitmapMetadata(dib);
-    TakeAnimation(dib);
-    FreeImage_UnlockPage(pMulti, dib, FALSE);
-    return image;
+    // Pages before it were passed over; they are decoded again if asked.
+    decodedPages.clear();
+    if (failedPages.contains(page))
+        return QImage();
+
+    FIMULTIBITMAP* multi = pMulti;
+    const int count = iPageCount;
+    const FREE_IMAGE_FORMAT format = fif;
+    const auto work = [multi, count, format, page](Jail::Result& out) {
+        qint64 bytes = 0;
+        for (int at = page; at < count; ++at) {
+            FIBITMAP* dib = FreeImage_LockPage(multi, at);
+            if (!dib)
+                break;
+            QImage image;
+            if (SizeAcceptable(dib)) {
+                image = FiImage::ToQImage(dib);
+                AttachColorSpace(dib, image);
+            }
+            bool found = false;
+            const long delay = TagLong(dib, FIMD_ANIMATION, "FrameTime", &found);
+            FreeImage_UnlockPage(multi, dib, FALSE);
+            if (image.isNull())
+                break;
+            out.images << image;
+            out.numbers << (found ? qBound(0L, delay, 65535L * 10) : 0);
+            bytes += image.sizeInBytes();
+            if (format != FIF_GIF || bytes >= kPageBatchBytes || out.images.size() >= Jail::MaxImages)
+                break;
+        }
+        return !out.images.isEmpty();
+    };
+    Jail::Result result;
+    if (!Jail::Run(work, kIsolatedTimeoutMs, result) || result.numbers.size() != result.images.size()) {
+        failedPages.insert(page);
+        return QImage();
+    }
+    for (int i = 1; i < result.images.size(); ++i) {
+        decodedPages.insert(page + i, result.images.at(i));
+        frameDelays.insert(page + i, int(result.numbers.at(i)));
+    }
+    iFrameDelay = int(result.numbers.first());
+    return result.images.first();
 }
 
 QImage FiReader::DecodeSingle(const QSize& scaledSize, FiReader* keeper) const
@@ -396,11 +450,7 @@ QString FiReader::Description()
     // Decoders run apart bring no metadata back; Exiv2 reads theirs.
     if (!bBitmapFields && !FiFormat::IsIsolated(fif)) {
         if (pMulti) {
-            FIBITMAP* dib = FreeImage_LockPage(pMulti, 0);
-            if (dib) {
-                KeepBitmapMetadata(dib);
-                FreeImage_UnlockPage(pMulti, dib, FALSE);
-            }
+            LoadHeaderApart();
         } else if (FreeImage_FIFSupportsNoPixels(fif)) {
             LoadHeaderApart();
         } else {

@@ -11,6 +11,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QMap>
+#include <QSet>
 #include <QImageIOHandler>
 #include <QSize>
 #include <QString>
@@ -63,6 +65,7 @@ public:
 
 private:
     QImage DecodePage(int page, const QSize& scaledSize);
+    QImage DecodeMultiPage(int page);
     // A single-page file; FreeImage's metadata goes to keeper when given.
     QImage DecodeSingle(const QSize& scaledSize, FiReader* keeper) const;
     FIBITMAP* LoadSingle(int flags, FIMEMORY** memory) const;
@@ -94,6 +97,10 @@ private:
     int iFrameDelay = 0;
     int iLoopCount = 0;
     bool bLoopCount = false;
+
+    QMap<int, QImage> decodedPages;  // multi-page frames decoded ahead
+    QMap<int, int> frameDelays;
+    QSet<int> failedPages;
 
     int iReadPage = -1;             // the page read last; -1 before a read and after a jump
     std::unique_ptr<WebpAnimation> pWebpAnimation;   // the frames of an animated WebP

@@ -247,9 +247,175 @@ bool IffHeader(const QByteArray& file)
     return false;
 }
 
+// JPEG: the segments up to the first scan are walked by their lengths (an
+// Exif thumbnail in them has markers of its own), then the end marker must
+// follow somewhere after the scan.
+bool JpegEndsEarly(const QByteArray& file)
+{
+    if (file.size() < 4 || uchar(file.at(0)) != 0xFF || uchar(file.at(1)) != 0xD8)
+        return false;
+    qint64 pos = 2;
+    while (pos + 4 <= file.size()) {
+        if (uchar(file.at(int(pos))) != 0xFF)
+            return true;
+        const uchar marker = uchar(file.at(int(pos) + 1));
+        if (marker == 0xFF) {        // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return true;             // an end before any scan
+        const qint64 length = qFromBigEndian<quint16>(file.constData() + pos + 2);
+        if (marker == 0xDA)
+            return file.indexOf("\xFF\xD9", int(pos + 2 + length)) < 0;
+        pos += 2 + length;
+    }
+    return true;
+}
+
+// Targa: the colour map and the pixels its header declares, raw or as
+// run-length packets.
+bool TargaEndsEarly(const QByteArray& file)
+{
+    if (file.size() < 18)
+        return true;
+    const int idLength = uchar(file.at(0));
+    const int mapType = uchar(file.at(1));
+    const int type = uchar(file.at(2));
+    const qint64 mapLength = Le16(file, 5);
+    const int mapBits = uchar(file.at(7));
+    const qint64 width = Le16(file, 12);
+    const qint64 height = Le16(file, 14);
+    const int bits = uchar(file.at(16));
+    const qint64 pixelBytes = (bits + 7) / 8;
+    qint64 pos = 18 + idLength + (mapType ? mapLength * ((mapBits + 7) / 8) : 0);
+    const qint64 pixels = width * height;
+    if (pixelBytes == 0)
+        return false;
+    if (type == 1 || type == 2 || type == 3)
+        return pos + pixels * pixelBytes > file.size();
+    if (type == 9 || type == 10 || type == 11) {
+        qint64 done = 0;
+        while (done < pixels) {
+            if (pos >= file.size())
+                return true;
+            const uchar packet = uchar(file.at(int(pos)));
+            const qint64 count = (packet & 0x7F) + 1;
+            pos += 1 + ((packet & 0x80) ? pixelBytes : count * pixelBytes);
+            if (pos > file.size())
+                return true;
+            done += count;
+        }
+    }
+    return false;
+}
+
+// BMP: uncompressed or bit-field rows of the declared size.
+bool BmpEndsEarly(const QByteArray& file)
+{
+    if (file.size() < 26 || !file.startsWith("BM"))
+        return false;
+    const qint64 offset = Le32(file, 10);
+    const qint64 headerSize = Le32(file, 14);
+    qint64 width = 0;
+    qint64 height = 0;
+    int bits = 0;
+    quint32 compression = 0;
+    if (headerSize == 12) {
+        width = Le16(file, 18);
+        height = Le16(file, 20);
+        bits = Le16(file, 24);
+    } else if (headerSize >= 40 && file.size() >= 34) {
+        width = qint32(Le32(file, 18));
+        height = qint32(Le32(file, 22));
+        bits = Le16(file, 28);
+        compression = Le32(file, 30);
+    } else {
+        return false;
+    }
+    if (compression != 0 && compression != 3 && compression != 6)
+        return false;                // run-length and embedded pictures: their decoders check
+    const qint64 rowBytes = (qAbs(width) * bits + 31) / 32 * 4;
+    return offset + rowBytes * qAbs(height) > file.size();
+}
+
+// JPEG XR in its TIFF-like container: the image (and alpha plane) byte spans
+// of the first directory.
+bool JxrEndsEarly(const QByteArray& file)
+{
+    if (file.size() < 8)
+        return true;
+    const qint64 directory = Le32(file, 4);
+    if (directory < 8 || directory + 2 > file.size())
+        return true;
+    const int entries = Le16(file, directory);
+    if (directory + 2 + 12 * qint64(entries) > file.size())
+        return true;
+    qint64 spans[4] = {-1, -1, -1, -1};     // image offset, count, alpha offset, count
+    for (int i = 0; i < entries; ++i) {
+        const qint64 entry = directory + 2 + 12 * i;
+        const int tag = Le16(file, entry);
+        if (tag >= 0xBCC0 && tag <= 0xBCC3)
+            spans[tag - 0xBCC0] = Le32(file, entry + 8);
+    }
+    if (spans[0] < 0 || spans[1] <= 0 || spans[0] + spans[1] > file.size())
+        return true;
+    if (spans[2] < 0)
+        return false;
+    // libjxr's own writer records the end of the alpha plane where its byte
+    // count belongs; a count at least as large as the start is read as that.
+    const qint64 alphaEnd = spans[3] >= spans[2] ? spans[3] : spans[2] + spans[3];
+    return spans[2] >= file.size() || alphaEnd > file.size();
+}
+
 } // namespace
 
 namespace FiSanitize {
+
+bool EndsEarly(const QByteArray& file, const QByteArray& key)
+{
+    if (file.startsWith("\xFF\xD8"))
+        return JpegEndsEarly(file);
+    if (file.startsWith("II\xBC"))
+        return JxrEndsEarly(file);
+    if (file.startsWith("GIF8"))
+        return WholeGifFrames(file).isEmpty();
+    if (file.startsWith("BM"))
+        return BmpEndsEarly(file);
+    if (key == "tga" || key == "targa")
+        return TargaEndsEarly(file);
+    return false;
+}
+
+QByteArray WholeGifFrames(const QByteArray& file)
+{
+    if (file.size() < 13)
+        return QByteArray();
+    const uchar flags = uchar(file.at(10));
+    qint64 pos = 13 + ((flags & 0x80) ? 3 * (2 << (flags & 7)) : 0);
+    qint64 whole = -1;
+    while (pos < file.size()) {
+        const uchar introducer = uchar(file.at(int(pos)));
+        if (introducer == 0x3B)
+            return whole < 0 ? QByteArray() : file;
+        if (introducer == 0x21) {
+            pos += 2;
+            if (pos > file.size() || !SkipSubBlocks(file, pos))
+                break;
+            continue;
+        }
+        if (introducer != 0x2C || pos + 10 > file.size())
+            break;
+        const uchar frameFlags = uchar(file.at(int(pos) + 9));
+        pos += 10 + ((frameFlags & 0x80) ? 3 * (2 << (frameFlags & 7)) : 0) + 1;
+        if (pos > file.size() || !SkipSubBlocks(file, pos))
+            break;
+        whole = pos;
+    }
+    if (whole < 0)
+        return QByteArray();
+    return file.left(int(whole)) + QByteArray(1, '\x3B');
+}
 
 QByteArray ForDecoding(const QByteArray& file, FREE_IMAGE_FORMAT fif)
 {

@@ -1,12 +1,13 @@
 #include "qtdelegate.h"
 
-#include "fiisolate.h"
+#include "jail.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QHash>
 #include <QImageIOPlugin>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLibrary>
@@ -101,12 +102,28 @@ bool Sequential(const QByteArray& key)
     return key == "gif" || key == "webp";
 }
 
+// The size the handler says its next picture has (the scaled size when it
+// renders at one), or an invalid size.
+QSize DeclaredSize(QImageIOHandler& handler)
+{
+    if (handler.supportsOption(QImageIOHandler::ScaledSize)) {
+        const QSize scaled = handler.option(QImageIOHandler::ScaledSize).toSize();
+        if (scaled.isValid() && !scaled.isEmpty())
+            return scaled;
+    }
+    if (!handler.supportsOption(QImageIOHandler::Size))
+        return QSize();
+    return handler.option(QImageIOHandler::Size).toSize();
+}
+
+bool SizeAcceptable(const QSize& size)
+{
+    return !size.isValid() || qint64(size.width()) * size.height() <= kMaxPixels;
+}
+
 bool SizeAcceptable(QImageIOHandler& handler)
 {
-    if (!handler.supportsOption(QImageIOHandler::Size))
-        return true;
-    const QSize size = handler.option(QImageIOHandler::Size).toSize();
-    return !size.isValid() || qint64(size.width()) * size.height() <= kMaxPixels;
+    return SizeAcceptable(DeclaredSize(handler));
 }
 
 int ToInt(qint64 value)
@@ -114,10 +131,18 @@ int ToInt(qint64 value)
     return int(qBound<qint64>(std::numeric_limits<int>::min(), value, std::numeric_limits<int>::max()));
 }
 
+struct ReadOptions
+{
+    QSize scaledSize;
+    QColor backgroundColor;
+};
+
 // Runs in the child. Numbers: page count, loop count, animation, then the
-// delay and the transformation of every picture.
+// delay and the transformation of every picture. A wanted page whose
+// declared size is beyond the limit is not decoded: the numbers then end in
+// -1 and its width and height, with no picture.
 bool DecodeInChild(QImageIOPlugin& plugin, const QByteArray& file, const QByteArray& key, int page,
-                   FiIsolate::Result& out)
+                   const ReadOptions& options, Jail::Result& out)
 {
     QBuffer buffer;
     buffer.setData(file);
@@ -126,6 +151,10 @@ bool DecodeInChild(QImageIOPlugin& plugin, const QByteArray& file, const QByteAr
     std::unique_ptr<QImageIOHandler> handler(plugin.create(&buffer, key));
     if (!handler)
         return false;
+    if (options.scaledSize.isValid() && handler->supportsOption(QImageIOHandler::ScaledSize))
+        handler->setOption(QImageIOHandler::ScaledSize, options.scaledSize);
+    if (options.backgroundColor.isValid() && handler->supportsOption(QImageIOHandler::BackgroundColor))
+        handler->setOption(QImageIOHandler::BackgroundColor, options.backgroundColor);
     const int count = handler->imageCount();
     const int loops = handler->loopCount();
     const bool animation = handler->supportsOption(QImageIOHandler::Animation)
@@ -143,6 +172,11 @@ bool DecodeInChild(QImageIOPlugin& plugin, const QByteArray& file, const QByteAr
         }
     }
     out.numbers << count << loops << (animation ? 1 : 0);
+    const QSize declared = DeclaredSize(*handler);
+    if (!SizeAcceptable(declared)) {
+        out.numbers << -1 << declared.width() << declared.height();
+        return true;
+    }
     qint64 bytes = 0;
     for (int at = page;; ++at) {
         QImage image;
@@ -154,34 +188,97 @@ bool DecodeInChild(QImageIOPlugin& plugin, const QByteArray& file, const QByteAr
         out.images << image;
         out.numbers << handler->nextImageDelay() << transformation;
         bytes += image.sizeInBytes();
-        if (!sequential || bytes >= kBatchBytes || at + 1 >= count || out.images.size() >= FiIsolate::MaxImages)
+        if (!sequential || bytes >= kBatchBytes || at + 1 >= count || out.images.size() >= Jail::MaxImages)
             break;
     }
     return !out.images.isEmpty();
+}
+
+thread_local int builtInScopes = 0;
+
+// Formats Qt reads itself, without a plugin, that the plugin took over.
+bool BuiltIn(const QByteArray& key)
+{
+    return key == "bmp";
+}
+
+// Runs in this process: Qt's built-in readers are Qt's own code. Numbers as
+// DecodeInChild's.
+bool DecodeBuiltIn(const QByteArray& file, const QByteArray& key, int page, Jail::Result& out)
+{
+    if (page != 0)
+        return false;
+    QtDelegate::BuiltInScope scope;
+    QBuffer buffer;
+    buffer.setData(file);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return false;
+    QImageReader reader(&buffer, key);
+    if (!SizeAcceptable(reader.size()))
+        return false;
+    const QImage image = reader.read();
+    if (image.isNull())
+        return false;
+    out.images << image;
+    out.numbers << 1 << 0 << 0 << 0 << 0;
+    return true;
 }
 
 } // namespace
 
 namespace QtDelegate {
 
-bool Serves(const QByteArray& key)
+BuiltInScope::BuiltInScope()
 {
-    return !key.isEmpty() && registry->Plugin(key) != nullptr;
+    ++builtInScopes;
 }
 
-bool CanRead(QIODevice* device, const QByteArray& key)
+BuiltInScope::~BuiltInScope()
 {
+    --builtInScopes;
+}
+
+bool BuiltInScope::Active()
+{
+    return builtInScopes > 0;
+}
+
+bool Serves(const QByteArray& key)
+{
+    return !key.isEmpty() && (BuiltIn(key) || registry->Plugin(key) != nullptr);
+}
+
+bool CanRead(QIODevice* device, const QByteArray& key, bool byName)
+{
+    // No QImageReader here: Qt asks while it holds its plugin loader's lock.
+    if (key == "bmp")
+        return device && device->peek(2) == "BM";
     // Asked without the key, a plugin looks at the content; with it, some
     // answer yes to anything (kimageformats' PIC reader does).
     QImageIOPlugin* plugin = key.isEmpty() ? nullptr : registry->Plugin(key);
-    return plugin && device && (plugin->capabilities(device, QByteArray()) & QImageIOPlugin::CanRead);
+    return plugin && device
+           && (plugin->capabilities(device, byName ? key : QByteArray()) & QImageIOPlugin::CanRead);
+}
+
+bool Write(const QByteArray& key, const QImage& image, QIODevice* device, int quality)
+{
+    QImageIOPlugin* plugin = key.isEmpty() ? nullptr : registry->Plugin(key);
+    if (!plugin || !device || !(plugin->capabilities(device, key) & QImageIOPlugin::CanWrite))
+        return false;
+    std::unique_ptr<QImageIOHandler> handler(plugin->create(device, key));
+    if (!handler)
+        return false;
+    if (quality >= 0 && handler->supportsOption(QImageIOHandler::Quality))
+        handler->setOption(QImageIOHandler::Quality, quality);
+    return handler->write(image);
 }
 
 } // namespace QtDelegate
 
-QtDelegateReader::QtDelegateReader(const QByteArray& file, const QByteArray& key)
+QtDelegateReader::QtDelegateReader(const QByteArray& file, const QByteArray& key, bool trusted)
     : baFile(file)
     , baKey(key)
+    , bTrusted(trusted)
 {
 }
 
@@ -194,6 +291,19 @@ bool QtDelegateReader::Decode(int page)
 {
     if (page < 0 || failedPages.contains(page))
         return false;
+    if (BuiltIn(baKey)) {
+        Jail::Result result;
+        if (!DecodeBuiltIn(baFile, baKey, page, result)) {
+            failedPages.insert(page);
+            return false;
+        }
+        iPageCount = 1;
+        PageInfo info;
+        info.size = result.images.first().size();
+        pages.insert(page, info);
+        pictures.insert(page, result.images.first());
+        return true;
+    }
     QImageIOPlugin* plugin = registry->Plugin(baKey);
     if (!plugin) {
         failedPages.insert(page);
@@ -201,12 +311,23 @@ bool QtDelegateReader::Decode(int page)
     }
     const QByteArray& file = baFile;
     const QByteArray& key = baKey;
-    const auto work = [plugin, &file, &key, page](FiIsolate::Result& out) {
-        return DecodeInChild(*plugin, file, key, page, out);
+    const ReadOptions options{scaledSize, backgroundColor};
+    const auto work = [plugin, &file, &key, page, &options](Jail::Result& out) {
+        return DecodeInChild(*plugin, file, key, page, options, out);
     };
-    FiIsolate::Result result;
-    if (!FiIsolate::Run(work, kTimeoutMs, result) || result.images.isEmpty()
-        || result.numbers.size() != 3 + 2 * result.images.size()) {
+    Jail::Result result;
+    const bool ran = bTrusted ? work(result) : Jail::Run(work, kTimeoutMs, result);
+    if (ran && result.images.isEmpty() && result.numbers.size() == 6 && result.numbers.at(3) == -1) {
+        // Too large to decode: its declared size is kept, to be reported.
+        iPageCount = qMax(ToInt(result.numbers.at(0)), page + 1);
+        PageInfo info;
+        info.size = QSize(ToInt(result.numbers.at(4)), ToInt(result.numbers.at(5)));
+        info.refused = true;
+        pages.insert(page, info);
+        failedPages.insert(page);
+        return false;
+    }
+    if (!ran || result.images.isEmpty() || result.numbers.size() != 3 + 2 * result.images.size()) {
         failedPages.insert(page);
         return false;
     }
@@ -226,14 +347,40 @@ bool QtDelegateReader::Decode(int page)
 
 const QtDelegateReader::PageInfo* QtDelegateReader::Info(int page)
 {
-    if (!pages.contains(page) && !Decode(page))
-        return nullptr;
-    return &pages[page];
+    if (!pages.contains(page))
+        Decode(page);
+    const auto found = pages.constFind(page);
+    return found == pages.constEnd() ? nullptr : &found.value();
+}
+
+void QtDelegateReader::SetScaledSize(const QSize& size)
+{
+    if (size == scaledSize)
+        return;
+    scaledSize = size;
+    DropDecoded();
+}
+
+void QtDelegateReader::SetBackgroundColor(const QColor& color)
+{
+    if (color == backgroundColor)
+        return;
+    backgroundColor = color;
+    DropDecoded();
+}
+
+void QtDelegateReader::DropDecoded()
+{
+    pictures.clear();
+    pages.clear();
+    failedPages.clear();
 }
 
 QImage QtDelegateReader::Take(int page)
 {
     if (!pictures.contains(page) && !Decode(page))
+        return QImage();
+    if (!pictures.contains(page))
         return QImage();
     const QImage image = pictures.take(page);
     // Pages before it were passed over; they are decoded again if asked.

@@ -1,14 +1,18 @@
 #include "pdfreader.h"
 
+#include "jail.h"
+
 #include <poppler-qt5.h>
 
 #include <QColor>
+#include <QDataStream>
 #include <QDateTime>
 #include <QDebug>
 #include <QIODevice>
 #include <QtMath>
 
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -30,6 +34,49 @@ bool RenderableSize(const QSize& size)
     if (size.width() <= 0 || size.height() <= 0)
         return false;
     return qint64(size.width()) * 4 * qint64(size.height()) <= qint64(INT_MAX);
+}
+
+// Time Poppler may take to open a document, and to render one page.
+const int kOpenTimeoutMs = 20000;
+const int kRenderTimeoutMs = 60000;
+
+// The document as rendered: antialiased, on white paper. Null when Poppler
+// cannot open it, it needs a password or it has no pages.
+Poppler::Document* OpenDocument(const QByteArray& data)
+{
+    std::unique_ptr<Poppler::Document> document(Poppler::Document::loadFromData(data));
+    if (!document || document->isLocked() || document->numPages() <= 0)
+        return nullptr;
+    document->setRenderHint(Poppler::Document::Antialiasing, true);
+    document->setRenderHint(Poppler::Document::TextAntialiasing, true);
+    document->setPaperColor(Qt::white);
+    return document.release();
+}
+
+// The document information as metadata keys and values. Values travel as
+// "key: value" text that the reader splits at blank lines and simplifies, so
+// line breaks and runs of blanks become one blank.
+void DocumentInfo(const Poppler::Document& document, QStringList& keys, QStringList& values)
+{
+    keys.clear();
+    values.clear();
+    auto add = [&](const char* field, const QString& value) {
+        const QString simple = value.simplified();
+        if (simple.isEmpty())
+            return;
+        if (keys.isEmpty()) {
+            keys << sCategoryKey;
+            values << QString();
+        }
+        keys << sCategoryKey + QLatin1String(field);
+        values << simple;
+    };
+    for (const char* field : InfoFields)
+        add(field, document.info(QLatin1String(field)));
+    for (const char* field : DateFields) {
+        const QDateTime date = document.date(QLatin1String(field));
+        add(field, date.isValid() ? date.toString(Qt::ISODate) : document.info(QLatin1String(field)));
+    }
 }
 
 } // namespace
@@ -68,26 +115,46 @@ bool PdfReader::Load(QIODevice* device)
         qWarning() << "PdfReader::Load   no PDF signature";
         return false;
     }
-    // loadFromData copies the bytes, so the document does not depend on the
-    // device, which may go away before the reader.
-    std::unique_ptr<Poppler::Document> document(Poppler::Document::loadFromData(data));
-    if (!document) {
+    // In the child: the page count, each page's size in points (as numbers,
+    // in hundredths of a point) and the document information.
+    const auto open = [&data](Jail::Result& out) {
+        std::unique_ptr<Poppler::Document> document(OpenDocument(data));
+        if (!document)
+            return false;
+        const int pages = document->numPages();
+        out.numbers << pages;
+        for (int i = 0; i < pages && i < Jail::MaxNumbers / 2 - 1; ++i) {
+            std::unique_ptr<Poppler::Page> page(document->page(i));
+            const QSizeF points = page ? page->pageSizeF() : QSizeF();
+            out.numbers << qRound64(points.width() * 100) << qRound64(points.height() * 100);
+        }
+        QStringList keys, values;
+        DocumentInfo(*document, keys, values);
+        QDataStream stream(&out.data, QIODevice::WriteOnly);
+        stream << keys << values;
+        return true;
+    };
+    Jail::Result opened;
+    if (!Jail::Run(open, kOpenTimeoutMs, opened) || opened.numbers.isEmpty()) {
         qWarning() << "PdfReader::Load   Poppler cannot open the document";
         return false;
     }
-    if (document->isLocked()) {
-        qWarning() << "PdfReader::Load   document needs a password";
-        return false;
-    }
-    if (document->numPages() <= 0) {
+    const int pages = int(opened.numbers.first());
+    if (pages <= 0 || opened.numbers.size() < 1 + 2 * pages) {
         qWarning() << "PdfReader::Load   document has no pages";
         return false;
     }
-    document->setRenderHint(Poppler::Document::Antialiasing, true);
-    document->setRenderHint(Poppler::Document::TextAntialiasing, true);
-    document->setPaperColor(Qt::white);
+    lPageSizes.clear();
+    for (int i = 0; i < pages; ++i)
+        lPageSizes << QSizeF(opened.numbers.at(1 + 2 * i) / 100.0, opened.numbers.at(2 + 2 * i) / 100.0);
+    QDataStream stream(opened.data);
+    stream >> slInfoKeys >> slInfoValues;
+    if (stream.status() != QDataStream::Ok || slInfoKeys.size() != slInfoValues.size()) {
+        slInfoKeys.clear();
+        slInfoValues.clear();
+    }
 
-    pDocument = std::move(document);
+    baDocument = data;
     bLoaded = true;
     bLoadFailed = false;
     iPage = 0;
@@ -96,7 +163,7 @@ bool PdfReader::Load(QIODevice* device)
 
 int PdfReader::PageCount() const
 {
-    return pDocument ? pDocument->numPages() : 0;
+    return lPageSizes.size();
 }
 
 bool PdfReader::JumpToPage(int page)
@@ -109,14 +176,13 @@ bool PdfReader::JumpToPage(int page)
 
 QSize PdfReader::PageSize(int dpi) const
 {
-    if (!pDocument || iPage < 0 || iPage >= PageCount())
-        return QSize();
-    std::unique_ptr<Poppler::Page> page(pDocument->page(iPage));
-    if (!page)
+    if (iPage < 0 || iPage >= PageCount())
         return QSize();
     // The renderer sizes its bitmap as the page size in points times dpi / 72,
     // rounded to the nearest pixel; answer the same numbers.
-    const QSizeF points = page->pageSizeF();
+    const QSizeF points = lPageSizes.at(iPage);
+    if (points.width() <= 0 || points.height() <= 0)
+        return QSize();
     return QSize(int(points.width() * dpi / 72.0 + 0.5), int(points.height() * dpi / 72.0 + 0.5));
 }
 
@@ -124,7 +190,7 @@ bool PdfReader::Read(QImage* image, int dpi)
 {
     if (!image)
         return false;
-    if (!pDocument || iPage < 0 || iPage >= PageCount()) {
+    if (!bLoaded || iPage < 0 || iPage >= PageCount()) {
         qWarning() << "PdfReader::Read   no page" << iPage;
         return false;
     }
@@ -133,19 +199,25 @@ bool PdfReader::Read(QImage* image, int dpi)
         qWarning() << "PdfReader::Read   page" << iPage << "too large at" << dpi << "DPI:" << size;
         return false;
     }
-    std::unique_ptr<Poppler::Page> page(pDocument->page(iPage));
-    if (!page) {
-        qWarning() << "PdfReader::Read   page" << iPage << "cannot be parsed";
-        return false;
-    }
-    QImage rendered = page->renderToImage(dpi, dpi);
+    const QByteArray& data = baDocument;
+    const int index = iPage;
+    QImage rendered = Jail::Run(
+        [&data, index, dpi]() {
+            std::unique_ptr<Poppler::Document> document(OpenDocument(data));
+            std::unique_ptr<Poppler::Page> page(document ? document->page(index) : nullptr);
+            if (!page)
+                return QImage();
+            QImage picture = page->renderToImage(dpi, dpi);
+            // The paper is opaque white: there is no transparency to keep.
+            if (!picture.isNull() && picture.format() != QImage::Format_RGB32)
+                picture = picture.convertToFormat(QImage::Format_RGB32);
+            return picture;
+        },
+        kRenderTimeoutMs);
     if (rendered.isNull()) {
         qWarning() << "PdfReader::Read   rendering page" << iPage << "failed";
         return false;
     }
-    // The paper is opaque white: there is no transparency to keep.
-    if (rendered.format() != QImage::Format_RGB32)
-        rendered = rendered.convertToFormat(QImage::Format_RGB32);
 
     const int dpm = qRound(dpi * 1000 / 25.4);
     rendered.setDotsPerMeterX(dpm);
@@ -163,30 +235,8 @@ bool PdfReader::Read(QImage* image, int dpi)
 
 void PdfReader::InfoText(QStringList& keys, QStringList& values) const
 {
-    keys.clear();
-    values.clear();
-    if (!pDocument)
-        return;
-
-    // Values travel as "key: value" text that the reader splits at blank
-    // lines and simplifies, so line breaks and runs of blanks become one blank.
-    auto add = [&](const char* field, const QString& value) {
-        const QString simple = value.simplified();
-        if (simple.isEmpty())
-            return;
-        if (keys.isEmpty()) {
-            keys << sCategoryKey;
-            values << QString();
-        }
-        keys << sCategoryKey + QLatin1String(field);
-        values << simple;
-    };
-    for (const char* field : InfoFields)
-        add(field, pDocument->info(QLatin1String(field)));
-    for (const char* field : DateFields) {
-        const QDateTime date = pDocument->date(QLatin1String(field));
-        add(field, date.isValid() ? date.toString(Qt::ISODate) : pDocument->info(QLatin1String(field)));
-    }
+    keys = slInfoKeys;
+    values = slInfoValues;
 }
 
 QString PdfReader::Description() const

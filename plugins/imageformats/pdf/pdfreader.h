@@ -1,4 +1,7 @@
-// Renders the pages of one PDF document with Poppler.
+// Renders the pages of one PDF document with Poppler, in a child process:
+// Poppler's parser and renderer are not hardened against hostile documents
+// (forms that draw forms render for minutes), so a document that crashes,
+// stalls or outgrows its memory fails the read instead of the program.
 #ifndef KORVANE_PDF_READER_H
 #define KORVANE_PDF_READER_H
 
@@ -8,12 +11,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
+#include <QVector>
 
 class QIODevice;
-namespace Poppler {
-class Document;
-}
 
 class PdfReader
 {
@@ -23,7 +23,8 @@ public:
 
     // Loads the document from the rest of the device, once; later calls answer
     // the first outcome. False for anything Poppler cannot open, a document
-    // that needs a password and a document without pages.
+    // that needs a password and a document without pages. The page sizes and
+    // the document information are taken then; pages are rendered later.
     bool Load(QIODevice* device);
     bool IsLoaded() const { return bLoaded; }
     bool LoadFailed() const { return bLoadFailed; }
@@ -51,7 +52,10 @@ public:
     static int DpiFromQuality(int quality);
 
 private:
-    std::unique_ptr<Poppler::Document> pDocument;
+    QByteArray baDocument;
+    QVector<QSizeF> lPageSizes;       // in points
+    QStringList slInfoKeys;
+    QStringList slInfoValues;
     bool bLoaded;
     bool bLoadFailed;
     int iPage;

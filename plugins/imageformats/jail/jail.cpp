@@ -1,16 +1,23 @@
-#include "fiisolate.h"
+#include "jail.h"
+
+#include "graphics/plugincontract.h"
 
 #include <QByteArray>
 #include <QColorSpace>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <QVariant>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <limits>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,10 +65,10 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
-bool Send(int fd, const FiIsolate::Result& result)
+bool Send(int fd, const Jail::Result& result)
 {
-    if (result.images.size() > FiIsolate::MaxImages || result.numbers.size() > FiIsolate::MaxNumbers
-        || result.data.size() > FiIsolate::MaxData)
+    if (result.images.size() > Jail::MaxImages || result.numbers.size() > Jail::MaxNumbers
+        || result.data.size() > Jail::MaxData)
         return false;
     const StreamHeader stream = {kMagic, qint32(result.images.size()), qint32(result.numbers.size()),
                                  qint32(result.data.size())};
@@ -87,9 +94,43 @@ void DropMessage(QtMsgType, const QMessageLogContext&, const QString&)
 {
 }
 
+// The address space the process holds now, from /proc (bytes; 0 if unknown).
+qint64 AddressSpace()
+{
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[128] = {};
+    const ssize_t got = ::read(fd, text, sizeof(text) - 1);
+    ::close(fd);
+    if (got <= 0)
+        return 0;
+    return qint64(std::strtoll(text, nullptr, 10)) * ::sysconf(_SC_PAGESIZE);
+}
+
+// A decoder that asks for more than its share fails its allocation and the
+// child ends; the program's memory is not touched. The sanitizers reserve
+// terabytes of address space for their shadow memory, so their builds go
+// without the limit.
+void LimitMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return;
+#else
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return;
+#endif
+#endif
+    const qint64 limit = AddressSpace() + Jail::ChildMemoryLimit();
+    const rlimit memory = {rlim_t(limit), rlim_t(limit)};
+    ::setrlimit(RLIMIT_AS, &memory);
+#endif
+}
+
 // The child's side: only the work, malloc and write() run here; no Qt
 // logging or event machinery, which may hold locks of the parent's threads.
-[[noreturn]] void Child(int fd, pid_t parent, const std::function<bool(FiIsolate::Result&)>& work)
+[[noreturn]] void Child(int fd, pid_t parent, const std::function<bool(Jail::Result&)>& work)
 {
     // A child that outlives its parent (killed while the decoder spins)
     // goes with it.
@@ -101,9 +142,21 @@ void DropMessage(QtMsgType, const QMessageLogContext&, const QString&)
     for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
         std::signal(signal, SIG_DFL);
     qInstallMessageHandler(DropMessage);
-    FiIsolate::Result result;
+    LimitMemory();
+    Jail::Result result;
     const bool ok = work(result) && Send(fd, result);
     _exit(ok ? 0 : 1);
+}
+
+// How often a waiting parent looks at its job's cancel state.
+const int kCancelPollMs = 50;
+
+// Whether the conversion job on this thread was canceled: the engine puts its
+// cancel state on the thread (read and written on this thread only).
+bool Canceled()
+{
+    const QObject* source = QThread::currentThread()->property(PluginContract::CancelSourceProperty).value<QObject*>();
+    return source && source->property(PluginContract::CanceledProperty).toBool();
 }
 
 // The parent's side of the pipe: exact reads against one deadline.
@@ -139,18 +192,21 @@ public:
     }
 
 private:
-    // Bytes read, 0 at the end of the stream, -1 on an error or the deadline.
+    // Bytes read, 0 at the end of the stream, -1 on an error, the deadline
+    // or a cancel of the calling thread's conversion job.
     qint64 Next(char* data, qint64 size)
     {
         for (;;) {
             const qint64 left = iTimeoutMs - clock.elapsed();
-            if (left <= 0)
+            if (left <= 0 || Canceled())
                 return -1;
             pollfd wait = {iFd, POLLIN, 0};
-            const int ready = ::poll(&wait, 1, int(left));
+            const int ready = ::poll(&wait, 1, int(qMin<qint64>(left, kCancelPollMs)));
             if (ready < 0 && errno == EINTR)
                 continue;
-            if (ready <= 0)
+            if (ready == 0)
+                continue;
+            if (ready < 0)
                 return -1;
             const ssize_t got = ::read(iFd, data, size_t(qMin<qint64>(size, 1 << 30)));
             if (got < 0 && errno == EINTR)
@@ -231,12 +287,12 @@ bool ReceiveImage(Pipe& pipe, QImage& image)
     return true;
 }
 
-bool Receive(Pipe& pipe, FiIsolate::Result& result)
+bool Receive(Pipe& pipe, Jail::Result& result)
 {
     StreamHeader stream;
     if (!pipe.Read(&stream, sizeof(stream)) || stream.magic != kMagic || stream.images < 0
-        || stream.images > FiIsolate::MaxImages || stream.numbers < 0 || stream.numbers > FiIsolate::MaxNumbers
-        || stream.dataSize < 0 || stream.dataSize > FiIsolate::MaxData)
+        || stream.images > Jail::MaxImages || stream.numbers < 0 || stream.numbers > Jail::MaxNumbers
+        || stream.dataSize < 0 || stream.dataSize > Jail::MaxData)
         return false;
     result.numbers.resize(stream.numbers);
     if (!pipe.Read(result.numbers.data(), qint64(sizeof(qint64)) * stream.numbers))
@@ -254,7 +310,15 @@ bool Receive(Pipe& pipe, FiIsolate::Result& result)
 
 } // namespace
 
-namespace FiIsolate {
+namespace Jail {
+
+qint64 ChildMemoryLimit()
+{
+    const qint64 pages = ::sysconf(_SC_PHYS_PAGES);
+    const qint64 machine = pages > 0 ? pages * ::sysconf(_SC_PAGESIZE) : (qint64(8) << 30);
+    const int threads = qMax(1, QThread::idealThreadCount());
+    return qBound(qint64(512) << 20, machine / threads, qint64(3) << 30);
+}
 
 bool Run(const std::function<bool(Result&)>& work, int timeoutMs, Result& result)
 {
@@ -309,4 +373,4 @@ QImage Run(const std::function<QImage()>& decode, int timeoutMs)
     return result.images.first();
 }
 
-} // namespace FiIsolate
+} // namespace Jail

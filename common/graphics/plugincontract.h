@@ -1,0 +1,17 @@
+// What the program and its format plugins agree on without linking each
+// other, besides the metadata packing (metadatapacking.h).
+#ifndef PLM_PLUGINCONTRACT_H
+#define PLM_PLUGINCONTRACT_H
+
+namespace PluginContract {
+
+// While a conversion job runs, its pool thread carries this dynamic property:
+// a QObject* whose bool property CanceledProperty turns true when the batch
+// is canceled. A plugin whose decode runs in a child process polls it and
+// ends the child at once.
+constexpr const char* CancelSourceProperty = "korvaneCancelSource";
+constexpr const char* CanceledProperty = "canceled";
+
+} // namespace PluginContract
+
+#endif
