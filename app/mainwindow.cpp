@@ -5,6 +5,9 @@
 #include "graphics/imagecodec.h"
 #include "gui/aboutdlg.h"
 #include "gui/label.h"
+#include "gui/toolbox.h"
+#include "imageeditdlg.h"
+#include "imageedittool.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -433,12 +436,59 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event)
     }
 }
 
-void MainWindow::Edit() { qDebug() << "MainWindow::Edit"; }
-void MainWindow::Resize() { qDebug() << "MainWindow::Resize"; }
-void MainWindow::Flip() { qDebug() << "MainWindow::Flip"; }
-void MainWindow::Rotate() { qDebug() << "MainWindow::Rotate"; }
-void MainWindow::WatermarkText() { qDebug() << "MainWindow::WatermarkText"; }
-void MainWindow::WatermarkImage() { qDebug() << "MainWindow::WatermarkImage"; }
+namespace {
+
+// Tool sections of the edit dialog that an edit action folds away.
+enum EditSections { ResizeSection = 1, FlipSection = 2, RotateSection = 4 };
+
+// Runs the edit dialog on the one selected source (none: a neutral page).
+// OK writes the edits into settings itself.
+void RunEditDlg(QWidget* parent, const QStringList& selected, EditSettings* settings, int collapsed)
+{
+    EditDlg dialog(selected.size() == 1 ? selected.first() : QString(), settings, parent);
+    dialog.GetToolBox()->SetItemExpanded(dialog.GetResizeTool(), !(collapsed & ResizeSection));
+    dialog.GetToolBox()->SetItemExpanded(dialog.GetFlipTool(), !(collapsed & FlipSection));
+    dialog.GetToolBox()->SetItemExpanded(dialog.GetRotateTool(), !(collapsed & RotateSection));
+    dialog.exec();
+}
+
+} // namespace
+
+void MainWindow::Edit()
+{
+    qDebug() << "MainWindow::Edit";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, 0);
+}
+
+void MainWindow::Resize()
+{
+    qDebug() << "MainWindow::Resize";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, FlipSection | RotateSection);
+}
+
+void MainWindow::Flip()
+{
+    qDebug() << "MainWindow::Flip";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, ResizeSection | RotateSection);
+}
+
+void MainWindow::Rotate()
+{
+    qDebug() << "MainWindow::Rotate";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, ResizeSection | FlipSection);
+}
+
+void MainWindow::WatermarkText()
+{
+    qDebug() << "MainWindow::WatermarkText";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, ResizeSection | FlipSection | RotateSection);
+}
+
+void MainWindow::WatermarkImage()
+{
+    qDebug() << "MainWindow::WatermarkImage";
+    RunEditDlg(this, lSelSrcFiles, &convertSettings, ResizeSection | FlipSection | RotateSection);
+}
 
 void MainWindow::Settings()
 {

@@ -1,6 +1,7 @@
 // Source list: adding, removing and selecting sources.
 #include "mainwindow.h"
 
+#include "dialogfolder.h"
 #include "filelistmodel.h"
 #include "imagecodecvetoer.h"
 
@@ -20,7 +21,6 @@
 #include <QSet>
 #include <QSettings>
 #include <QStandardItemModel>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTreeView>
 
@@ -30,11 +30,6 @@
 namespace {
 
 const int kIndexColumn = 5;
-
-QString DefaultSourceFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-}
 
 // Merges sorted row numbers into whole-row ranges.
 QItemSelection RowSelection(QStandardItemModel* model, QList<int> rows)
@@ -98,7 +93,7 @@ void MainWindow::AddSrcFiles()
     setUpdatesEnabled(false);
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("SourceFolder"));
-    const QString current = settings.value(QStringLiteral("Current"), DefaultSourceFolder()).toString();
+    const QString current = DialogStartFolder(settings.value(QStringLiteral("Current")).toString());
     const QStringList files = QFileDialog::getOpenFileNames(this, tr("Add File(s)"), current,
                                                             GetFileDialogFilter(GetSrcFmtFilter()));
     if (files.isEmpty()) {
@@ -125,7 +120,7 @@ void MainWindow::AddSrcFolder()
     setUpdatesEnabled(false);
     QSettings settings(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
     settings.beginGroup(QStringLiteral("SourceFolder"));
-    const QString current = settings.value(QStringLiteral("Current"), DefaultSourceFolder()).toString();
+    const QString current = DialogStartFolder(settings.value(QStringLiteral("Current")).toString());
     const QString folder = QFileDialog::getExistingDirectory(this, tr("Add Folder"), current, QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) {
         settings.endGroup();

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "gui/label.h"
+#include "imageeditdlg.h"
 #include "mainwindow.h"
 #include "dialogdriver.h"
 
@@ -155,6 +156,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QSignalSpy editSpy(window.pEditAct, &QAction::triggered);
         QSignalSpy resizeSpy(window.pResizeAct, &QAction::triggered);
+        KorvaneTest::AnswerNextModal<EditDlg>([](EditDlg* dialog) { dialog->reject(); });
         QTest::mouseClick(window.pEditToolBtn, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
         QCOMPARE(editSpy.count(), 1);
         QCOMPARE(resizeSpy.count(), 0);
