@@ -244,6 +244,8 @@ void MainWindow::CreateSrcList()
     pSrcModel->setHorizontalHeaderItem(5, indexHeader);
 
     pSrcTreeView->setModel(pSrcModel);
+    // Names from A to Z until the user clicks a header (Qt starts descending).
+    pSrcTreeView->sortByColumn(0, Qt::AscendingOrder);
     pSrcTreeView->setColumnHidden(5, true);
     pSrcTreeView->setColumnWidth(0, 100);
     for (int column = 1; column <= 4; ++column)
@@ -270,6 +272,7 @@ void MainWindow::CreateTgtList()
     pTgtModel->setHorizontalHeaderItem(4, indexHeader);
 
     pTgtTreeView->setModel(pTgtModel);
+    pTgtTreeView->sortByColumn(0, Qt::AscendingOrder);
     pTgtTreeView->setColumnHidden(4, true);
     // Wide enough for its header text and sort arrow in any font.
     const QFontMetrics metrics(pTgtTreeView->header()->font());

@@ -178,6 +178,9 @@ private slots:
         window.pAddSrcFolderAct->trigger();
         QCOMPARE(window.SourceFileList.size(), 3);
         QCOMPARE(window.pSrcModel->rowCount(), 3);
+        // Listed by name from A to Z.
+        QCOMPARE(window.pSrcModel->index(0, 0).data().toString(), QString("nested"));
+        QCOMPARE(window.pSrcModel->index(2, 0).data().toString(), QString("picture"));
     }
 
     void dropsAddToTheSelectionAndSkipUnknownFiles()
