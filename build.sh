@@ -15,7 +15,7 @@ PACKAGES=(
   qt5-image-formats-plugins kimageformat-plugins
   fonts-dejavu-core
   libpoppler-qt5-dev poppler-utils
-  libfreeimage-dev libjxr-dev libjxr-tools libexiv2-dev libjpeg-dev libpng-dev libwebp-dev libtiff-dev
+  libfreeimage-dev libjxr-dev libjxr-tools libexiv2-dev libjpeg-dev libpng-dev libwebp-dev libtiff-dev libdeflate-dev
   imagemagick webp libopenjp2-tools icoutils libimage-exiftool-perl netpbm
   xvfb xauth
 )

@@ -26,13 +26,6 @@
 
 namespace {
 
-// Qt's PNG writer turns its quality q into the deflate level (100 - q) * 9 / 91.
-// Unset, zlib's default level 6 spends four to five times as long as level 1
-// on a photograph for files 5 to 20 % smaller (screenshots: no difference),
-// and deflate dominates the whole conversion; 80 selects level 1, the fastest
-// level that still compresses.
-const int kPNGWriteQuality = 80;
-
 bool CodecHasAlpha(PLMImageCodecID id)
 {
     switch (id) {
@@ -83,9 +76,6 @@ void SetWriterOptions(QImageWriter& writer, const ConvertSettings& settings)
         break;
     case PLMCodecWEBP:
         writer.setQuality(settings.WEBPLlCmpsn ? 256 : settings.WEBPCmpsnQuality);
-        break;
-    case PLMCodecPNG:
-        writer.setQuality(kPNGWriteQuality);
         break;
     default:
         break;
@@ -290,6 +280,26 @@ public:
     CancelSourceOnThread& operator=(const CancelSourceOnThread&) = delete;
 };
 
+// For the length of a read or a write, tells the format plugin on the job's
+// pool thread how many threads it may keep busy: its own and those of the
+// pool that stand idle (the batch has fewer pictures left than threads).
+class CodecThreadsOnThread
+{
+public:
+    CodecThreadsOnThread()
+    {
+        const QThreadPool* pool = QThreadPool::globalInstance();
+        const int threads = qBound(1, 1 + pool->maxThreadCount() - pool->activeThreadCount(), pool->maxThreadCount());
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
+    }
+    ~CodecThreadsOnThread()
+    {
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
+    }
+    CodecThreadsOnThread(const CodecThreadsOnThread&) = delete;
+    CodecThreadsOnThread& operator=(const CodecThreadsOnThread&) = delete;
+};
+
 QString SizeText(double bytes)
 {
     return QLocale::c().toString(bytes / double(qint64(1) << 30), 'f', 1) + QStringLiteral(" GiB");
@@ -385,7 +395,11 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         const QString overBudget = OverBudget(reader);
         if (!overBudget.isEmpty())
             return fail(overBudget);
-        QImage image = reader.read();
+        QImage image;
+        {
+            const CodecThreadsOnThread threadsGrant;
+            image = reader.read();
+        }
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
                                     + QStringLiteral(" Failed");
@@ -417,7 +431,11 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         const QString overBudget = OverBudget(reader);
         if (!overBudget.isEmpty())
             return fail(QCoreApplication::translate("ThreadFunction", "Page %1: %2").arg(page + 1).arg(overBudget));
-        QImage image = reader.read();
+        QImage image;
+        {
+            const CodecThreadsOnThread threadsGrant;
+            image = reader.read();
+        }
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
                                     + QStringLiteral(" Failed");
@@ -510,6 +528,7 @@ ConvertState ConvertPage(QImage& pageImage, const QString& tgtFilePath, PLMImage
         return ConvertFailed;
     }
     writer->setDevice(file.Device());
+    const CodecThreadsOnThread threadsGrant;
     if (icon) {
         const ConvertState state = ConvertToICO(pageImage, *writer, settings.ICODim);
         if (state != ConvertSucceeded)

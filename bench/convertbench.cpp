@@ -1,9 +1,11 @@
 // Conversion benchmark: generates a corpus of photo-like pictures, converts it
 // with the real engine (QtConcurrent::mapped over ThreadFunction on Qt's
-// global pool) and, when ImageMagick is installed, with its convert program
-// for the same files and settings, and prints the figures.
+// global pool) and, when they are installed, with ImageMagick's convert and
+// libvips's vips for the same files and settings, and prints the figures:
+// times, output sizes and peak memory side by side, with the ratios.
 //
-//   convertbench [--photos N] [--pngs N] [--tiffs N] [--qt-plugins] [--no-imagemagick] [--keep DIR]
+//   convertbench [--photos N] [--pngs N] [--tiffs N] [--big N] [--only WORD,...]
+//                [--qt-plugins] [--no-imagemagick] [--no-vips] [--keep DIR]
 #include "gen/plugins.h"
 #include "imageconvertthread.h"
 #include "startup.h"
@@ -18,12 +20,14 @@
 #include <QProcess>
 #include <QRadialGradient>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cstdio>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -94,10 +98,12 @@ QImage PhotoLike(int width, int height, quint32 seed, bool alpha)
 struct Corpus
 {
     QStringList photos;     // 4000 × 3000 JPEG
+    QStringList bigPhotos;  // 8000 × 6000 JPEG
     QStringList pngs;       // 3000 × 2000 PNG with alpha
     QStringList tiffs;      // three 2000 × 1500 pages each
     QString logo;           // watermark picture with alpha
     double photoMegapixels = 0;
+    double bigMegapixels = 0;
     double pngMegapixels = 0;
     double tiffMegapixels = 0;
 };
@@ -105,7 +111,7 @@ struct Corpus
 struct CorpusItem
 {
     QString folder;
-    int kind;       // 0 photo, 1 png, 2 tiff
+    int kind;       // 0 photo, 1 png, 2 tiff, 3 big photo
     int index;
 };
 
@@ -124,6 +130,11 @@ struct MakeCorpusItem
             PhotoLike(4000, 3000, seed, false).save(path, "JPEG", 92);
             return path;
         }
+        if (kind == 3) {
+            const QString path = QDir(folder).filePath(QStringLiteral("big%1.jpg").arg(index, 2, 10, QLatin1Char('0')));
+            PhotoLike(8000, 6000, seed, false).save(path, "JPEG", 92);
+            return path;
+        }
         if (kind == 1) {
             const QString path = QDir(folder).filePath(QStringLiteral("alpha%1.png").arg(index, 2, 10, QLatin1Char('0')));
             PhotoLike(3000, 2000, seed, true).save(path, "PNG", 80);
@@ -140,9 +151,11 @@ struct MakeCorpusItem
     }
 };
 
-Corpus MakeCorpus(const QString& folder, int photos, int pngs, int tiffs)
+Corpus MakeCorpus(const QString& folder, int photos, int pngs, int tiffs, int bigPhotos)
 {
     QList<CorpusItem> items;
+    for (int i = 0; i < bigPhotos; ++i)
+        items << CorpusItem{folder, 3, i};
     for (int i = 0; i < photos; ++i)
         items << CorpusItem{folder, 0, i};
     for (int i = 0; i < pngs; ++i)
@@ -153,7 +166,9 @@ Corpus MakeCorpus(const QString& folder, int photos, int pngs, int tiffs)
 
     Corpus corpus;
     for (int i = 0; i < items.size(); ++i) {
-        if (items.at(i).kind == 0)
+        if (items.at(i).kind == 3)
+            corpus.bigPhotos << made.at(i);
+        else if (items.at(i).kind == 0)
             corpus.photos << made.at(i);
         else if (items.at(i).kind == 1)
             corpus.pngs << made.at(i);
@@ -161,6 +176,7 @@ Corpus MakeCorpus(const QString& folder, int photos, int pngs, int tiffs)
             corpus.tiffs << made.at(i);
     }
     corpus.photoMegapixels = 12.0 * photos;
+    corpus.bigMegapixels = 48.0 * bigPhotos;
     corpus.pngMegapixels = 6.0 * pngs;
     corpus.tiffMegapixels = 3 * 3.0 * tiffs;
 
@@ -194,17 +210,42 @@ bool ResetPeakMemory()
     return file.open(QIODevice::WriteOnly) && file.write("5") == 1;
 }
 
-double PeakMemoryMiB()
+// A field of /proc/<pid>/status in MiB (this process's by default), -1 when
+// there is none.
+double StatusMiB(const char* field, pid_t pid = 0)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+            if (line.startsWith(field))
+                return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
+    return -1;
+}
+
+double PeakMemoryMiB()
+{
+    const double peak = StatusMiB("VmHWM:");
+    if (peak >= 0)
+        return peak;
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
+}
+
+// User and system time of this process or of its waited-for children.
+double CpuSeconds(int who)
+{
+    struct rusage usage;
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QString LoadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2)
+                                          : QStringLiteral("unknown");
 }
 
 double FolderMiB(const QString& folder)
@@ -219,13 +260,20 @@ struct Figures
 {
     double seconds = 0;
     double peakMiB = 0;
+    double startMiB = -1;   // resident at the start of the case, when known
+    double cpuSeconds = 0;  // processor time, all threads or processes
     double outputMiB = 0;
     int written = 0;
     int failed = 0;
 };
 
-Figures RunEngine(const QStringList& sources, const ConvertSettings& settings)
+// poolThreads 0: the pool as it is.
+Figures RunEngine(const QStringList& sources, const ConvertSettings& settings, int poolThreads)
 {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int defaultThreads = pool->maxThreadCount();
+    if (poolThreads > 0)
+        pool->setMaxThreadCount(poolThreads);
     QList<ImageConvertData> jobs;
     for (const QString& source : sources) {
         ImageConvertData job;
@@ -235,11 +283,15 @@ Figures RunEngine(const QStringList& sources, const ConvertSettings& settings)
     }
     Figures figures;
     const bool perCase = ResetPeakMemory();
+    if (perCase)
+        figures.startMiB = StatusMiB("VmRSS:");
+    const double cpuStart = CpuSeconds(RUSAGE_SELF);
     QElapsedTimer timer;
     timer.start();
     QFuture<ItemConvertResult> future = QtConcurrent::mapped(jobs, ThreadFunction);
     future.waitForFinished();
     figures.seconds = timer.nsecsElapsed() / 1e9;
+    figures.cpuSeconds = CpuSeconds(RUSAGE_SELF) - cpuStart;
     figures.peakMiB = PeakMemoryMiB();
     if (!perCase)
         figures.peakMiB = -figures.peakMiB;     // negative: peak of the whole run
@@ -249,11 +301,11 @@ Figures RunEngine(const QStringList& sources, const ConvertSettings& settings)
             ++figures.failed;
     }
     figures.outputMiB = FolderMiB(settings.TgtFolder);
+    pool->setMaxThreadCount(defaultThreads);
     return figures;
 }
 
-// ImageMagick's convert, one process per file, as many at once as the engine
-// runs jobs, each limited to one thread like an engine job.
+// ImageMagick's convert.
 QString FindImageMagick()
 {
     for (const char* name : {"magick", "convert-im6.q16", "convert-im6", "convert"}) {
@@ -268,11 +320,27 @@ QString FindImageMagick()
     return QString();
 }
 
-Figures RunImageMagick(const QString& program, const QList<QStringList>& commands, const QString& outputFolder,
-                       int parallel)
+QString FindVips()
+{
+    const QString path = QStandardPaths::findExecutable(QStringLiteral("vips"));
+    if (path.isEmpty())
+        return path;
+    QProcess probe;
+    probe.start(path, {QStringLiteral("--version")});
+    return probe.waitForFinished(10000) && probe.readAllStandardOutput().startsWith("vips") ? path : QString();
+}
+
+// Another program, one process per command, as many at once as the engine
+// runs jobs, each limited to one thread like an engine job (the environment
+// variable threadLimit set to 1). The peak is the largest resident size of
+// one process.
+Figures RunTool(const QString& program, const char* threadLimit, const QList<QStringList>& commands,
+                const QString& outputFolder, int parallel)
 {
     Figures figures;
-    setenv("MAGICK_THREAD_LIMIT", "1", 1);
+    setenv(threadLimit, "1", 1);
+    QSet<pid_t> spawned;
+    const double cpuStart = CpuSeconds(RUSAGE_CHILDREN);
     QElapsedTimer timer;
     timer.start();
     int next = 0;
@@ -288,34 +356,54 @@ Figures RunImageMagick(const QString& program, const QList<QStringList>& command
                 argv.push_back(argument.data());
             argv.push_back(nullptr);
             pid_t pid = 0;
-            if (posix_spawn(&pid, programBytes.constData(), nullptr, nullptr, argv.data(), environ) == 0)
+            if (posix_spawn(&pid, programBytes.constData(), nullptr, nullptr, argv.data(), environ) == 0) {
                 ++running;
+                spawned.insert(pid);
+            }
             else
                 ++figures.failed;
             ++next;
         }
+        // A child's own high-water mark, read while it runs (its rusage
+        // would report this process's, inherited through the spawn).
         int status = 0;
-        if (waitpid(-1, &status, 0) > 0) {
+        const pid_t done = waitpid(-1, &status, WNOHANG);
+        if (done > 0) {
             --running;
+            spawned.remove(done);
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
                 ++figures.failed;
-        } else {
+        } else if (done < 0) {
             break;
+        } else {
+            for (const pid_t pid : spawned) {
+                const double peak = StatusMiB("VmHWM:", pid);
+                if (peak > 0)
+                    figures.peakMiB = qMax(figures.peakMiB, peak);
+            }
+            usleep(10000);
         }
     }
     figures.seconds = timer.nsecsElapsed() / 1e9;
+    figures.cpuSeconds = CpuSeconds(RUSAGE_CHILDREN) - cpuStart;
     figures.written = QDir(outputFolder).entryList(QDir::Files).size();
     figures.outputMiB = FolderMiB(outputFolder);
     return figures;
 }
 
+// One conversion of the corpus: the engine's settings and the other
+// programs' arguments for the same work (their output paths are made
+// relative; the case's output folder is put in front). Empty arguments:
+// that program is not compared.
 struct Case
 {
     QString name;
     QStringList sources;
-    double megapixels;
-    ConvertSettings settings;
-    QList<QStringList> imageMagick;     // arguments per source, output folder filled in
+    double megapixels = 0;
+    ConvertSettings settings = {};
+    QList<QStringList> imageMagick = {};     // convert's arguments per source
+    QList<QStringList> vips = {};            // vips's arguments per command
+    QList<int> poolThreads = {0};       // one engine run per entry (0: the pool as it is)
 };
 
 // ImageMagick's arguments for each source: the source, the options, and the
@@ -328,24 +416,61 @@ QList<QStringList> MagickJobs(const QStringList& sources, const QStringList& opt
     return jobs;
 }
 
-void Print(const Case& c, const Figures& engine, const Figures* magick)
+// vips's arguments: copy each source into the output named after it with
+// the given ending, which may carry save options ("[Q=90]").
+QList<QStringList> VipsJobs(const QStringList& sources, const QString& ending)
+{
+    QList<QStringList> jobs;
+    for (const QString& source : sources)
+        jobs << QStringList{QStringLiteral("copy"), source, QFileInfo(source).completeBaseName() + ending};
+    return jobs;
+}
+
+// The same for every page of multi-page sources: %1 in the ending is the
+// page number from 0.
+QList<QStringList> VipsPageJobs(const QStringList& sources, int pages, const QString& ending)
+{
+    QList<QStringList> jobs;
+    for (const QString& source : sources)
+        for (int page = 0; page < pages; ++page)
+            jobs << QStringList{QStringLiteral("copy"), source + QStringLiteral("[page=%1]").arg(page),
+                                QFileInfo(source).completeBaseName() + ending.arg(page)};
+    return jobs;
+}
+
+struct Run
+{
+    QString who;
+    Figures figures;
+};
+
+// The engine's runs first; every other line gets its time and output size
+// relative to the engine's first run.
+void Print(const Case& c, const QList<Run>& runs)
 {
     const int images = c.sources.size();
     std::printf("\n%s  (%d files, %.0f MP)\n", qPrintable(c.name), images, c.megapixels);
-    // A spawned program inherits this process's high-water mark through exec,
-    // so no peak memory is shown for ImageMagick.
-    const auto line = [&](const char* who, const Figures& f, bool showPeak) {
-        const QString peak = !showPeak ? QString()
-                                       : QStringLiteral("  peak %1 MiB%2").arg(qAbs(f.peakMiB), 5, 'f', 0)
-                                             .arg(f.peakMiB < 0 ? QStringLiteral(" (whole run)") : QString());
-        std::printf("  %-12s %7.2f s  %6.2f images/s  %6.1f MP/s  out %7.1f MiB  files %d%s%s\n", who, f.seconds,
-                    images / f.seconds, c.megapixels / f.seconds, f.outputMiB, f.written, qPrintable(peak),
+    for (const Run& run : runs) {
+        const Figures& f = run.figures;
+        QString peak = QStringLiteral("  peak %1 MiB").arg(qAbs(f.peakMiB), 5, 'f', 0);
+        if (f.peakMiB < 0)
+            peak += QStringLiteral(" (whole run)");
+        else if (f.startMiB >= 0)
+            peak += QStringLiteral(" (+%1)").arg(f.peakMiB - f.startMiB, 0, 'f', 0);
+        else
+            peak += QStringLiteral(" (one process)");
+        std::printf("  %-14s %7.2f s (cpu %6.2f s)  %6.2f images/s  %6.1f MP/s  out %7.1f MiB  files %d%s%s\n",
+                    qPrintable(run.who), f.seconds, f.cpuSeconds, images / f.seconds, c.megapixels / f.seconds,
+                    f.outputMiB, f.written, qPrintable(peak),
                     f.failed ? qPrintable(QStringLiteral("  FAILED %1").arg(f.failed)) : "");
-    };
-    line("korvane", engine, true);
-    if (magick) {
-        line("imagemagick", *magick, false);
-        std::printf("  korvane is %.1f times as fast\n", magick->seconds / engine.seconds);
+    }
+    const Figures& engine = runs.first().figures;
+    for (int i = 1; i < runs.size(); ++i) {
+        const Figures& other = runs.at(i).figures;
+        std::printf("  %s is %.2f times as fast as %s (processor time: %.2f times); its output is %.3f times the size\n",
+                    qPrintable(runs.first().who), other.seconds / engine.seconds, qPrintable(runs.at(i).who),
+                    engine.cpuSeconds > 0 ? other.cpuSeconds / engine.cpuSeconds : 0.0,
+                    other.outputMiB > 0 ? engine.outputMiB / other.outputMiB : 0.0);
     }
     std::fflush(stdout);
 }
@@ -393,31 +518,40 @@ int main(int argc, char** argv)
         root = args.at(keepIndex + 1);
         QDir().mkpath(root);
     }
+    const int bigPhotos = Arg(args, QStringLiteral("--big"), 1);
     const QString magick = args.contains(QStringLiteral("--no-imagemagick")) ? QString() : FindImageMagick();
+    const QString vips = args.contains(QStringLiteral("--no-vips")) ? QString() : FindVips();
     const int threads = QThreadPool::globalInstance()->maxThreadCount();
 
-    std::printf("convertbench: %d photos 4000x3000 JPEG, %d PNGs 3000x2000 with alpha, %d TIFFs of 3 pages 2000x1500\n",
-                photos, pngs, tiffs);
+    std::printf("convertbench: %d photos 4000x3000 JPEG, %d PNGs 3000x2000 with alpha, %d TIFFs of 3 pages 2000x1500,"
+                " %d photos 8000x6000 JPEG\n",
+                photos, pngs, tiffs, bigPhotos);
     std::printf("format plugins: %s\n", qtPlugins ? "Qt's own first (--qt-plugins)"
                                                    : "the program's (its folder first, switches on)");
-    std::printf("pool threads: %d; ImageMagick: %s\n", threads,
-                magick.isEmpty() ? "not used" : qPrintable(magick + QStringLiteral(" (same parallelism, one thread each)")));
+    std::printf("pool threads: %d; load average at the start: %s\n", threads, qPrintable(LoadAverage()));
+    std::printf("ImageMagick: %s\nlibvips: %s\n",
+                magick.isEmpty() ? "not used" : qPrintable(magick + QStringLiteral(" (same parallelism, one thread each)")),
+                vips.isEmpty() ? "not used (Debian: apt-get install libvips-tools)"
+                               : qPrintable(vips + QStringLiteral(" (same parallelism, one thread each)")));
     QElapsedTimer timer;
     timer.start();
     const QString sources = root + QStringLiteral("/sources");
     QDir().mkpath(sources);
-    const Corpus corpus = MakeCorpus(sources, photos, pngs, tiffs);
+    const Corpus corpus = MakeCorpus(sources, photos, pngs, tiffs, bigPhotos);
     std::printf("corpus made in %.1f s in %s\n", timer.elapsed() / 1000.0, qPrintable(sources));
     std::fflush(stdout);
 
     QList<Case> cases;
     {
-        Case c{QStringLiteral("JPEG -> PNG (deflate level 1)"), corpus.photos, corpus.photoMegapixels, {}, {}};
+        // ImageMagick at its fastest deflate level (quality 15: zlib level 1,
+        // adaptive filters); vips at its defaults (zlib level 6, no filter).
+        Case c{QStringLiteral("JPEG -> PNG"), corpus.photos, corpus.photoMegapixels, {}, {}};
         c.settings.TgtFormat = QStringLiteral(".png");
         c.settings.TgtID = PLMCodecPNG;
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("15")},
                                    QStringLiteral(".png"));
+        c.vips = VipsJobs(c.sources, QStringLiteral(".png"));
         cases << c;
     }
     {
@@ -429,6 +563,8 @@ int main(int argc, char** argv)
                                    {QStringLiteral("-quality"), QStringLiteral("90"),
                                     QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
                                    QStringLiteral(".jpg"));
+        // vips leaves the colour unsubsampled at 90 and above unless told.
+        c.vips = VipsJobs(c.sources, QStringLiteral(".jpg[Q=90,subsample_mode=on]"));
         cases << c;
     }
     {
@@ -439,6 +575,7 @@ int main(int argc, char** argv)
         c.imageMagick = MagickJobs(c.sources,
                                    {QStringLiteral("-quality"), QStringLiteral("75")},
                                    QStringLiteral(".webp"));
+        c.vips = VipsJobs(c.sources, QStringLiteral(".webp[Q=75]"));
         cases << c;
     }
     {
@@ -450,6 +587,7 @@ int main(int argc, char** argv)
                                    {QStringLiteral("-quality"), QStringLiteral("90"),
                                     QStringLiteral("-sampling-factor"), QStringLiteral("2x2")},
                                    QStringLiteral("-page%d.jpg"));
+        c.vips = VipsPageJobs(c.sources, 3, QStringLiteral("-page%1.jpg[Q=90,subsample_mode=on]"));
         cases << c;
     }
     {
@@ -504,27 +642,66 @@ int main(int argc, char** argv)
         cases << c;
     }
 
+    // One big picture, on one thread and then on all of them: how much the
+    // idle threads help a picture converted alone.
+    {
+        Case c{QStringLiteral("one 48 MP JPEG -> PNG, alone"), corpus.bigPhotos, corpus.bigMegapixels, {}, {}};
+        c.settings.TgtFormat = QStringLiteral(".png");
+        c.settings.TgtID = PLMCodecPNG;
+        c.poolThreads = {1, threads};
+        c.imageMagick = MagickJobs(c.sources, {QStringLiteral("-quality"), QStringLiteral("15")}, QStringLiteral(".png"));
+        c.vips = VipsJobs(c.sources, QStringLiteral(".png"));
+        cases << c;
+    }
+
+    // --only png,webp: the cases whose names hold one of the words.
+    const int onlyIndex = args.indexOf(QStringLiteral("--only"));
+    const QStringList only =
+        onlyIndex >= 0 ? args.value(onlyIndex + 1).split(QLatin1Char(','), Qt::SkipEmptyParts) : QStringList();
     for (int i = 0; i < cases.size(); ++i) {
         Case& c = cases[i];
-        if (c.sources.isEmpty())
+        const bool chosen = only.isEmpty() || std::any_of(only.cbegin(), only.cend(), [&c](const QString& word) {
+                                return c.name.contains(word, Qt::CaseInsensitive);
+                            });
+        if (c.sources.isEmpty() || !chosen)
             continue;
-        const QString engineOut = QStringLiteral("%1/out%2/korvane").arg(root).arg(i + 1);
-        QDir().mkpath(engineOut);
-        c.settings.TgtFolder = engineOut;
-        c.settings.Exists = 1;
-        const Figures engine = RunEngine(c.sources, c.settings);
-        if (magick.isEmpty()) {
-            Print(c, engine, nullptr);
-            continue;
+        QList<Run> runs;
+        for (const int poolThreads : qAsConst(c.poolThreads)) {
+            const QString engineOut = QStringLiteral("%1/out%2/korvane-%3").arg(root).arg(i + 1).arg(poolThreads);
+            QDir().mkpath(engineOut);
+            c.settings.TgtFolder = engineOut;
+            c.settings.Exists = 1;
+            const QString who = c.poolThreads.size() > 1 ? QStringLiteral("korvane %1 thr").arg(poolThreads)
+                                                         : QStringLiteral("korvane");
+            runs << Run{who, RunEngine(c.sources, c.settings, poolThreads)};
         }
-        const QString magickOut = QStringLiteral("%1/out%2/imagemagick").arg(root).arg(i + 1);
-        QDir().mkpath(magickOut);
-        for (QStringList& command : c.imageMagick)
-            command.last() = QDir(magickOut).filePath(command.last());
-        const Figures other = RunImageMagick(magick, c.imageMagick, magickOut, threads);
-        Print(c, engine, &other);
+        const int parallel = qMin(threads, c.sources.size());
+        const struct
+        {
+            const char* who;
+            const QString& program;
+            const char* threadLimit;
+            QList<QStringList>& commands;
+        } others[] = {{"imagemagick", magick, "MAGICK_THREAD_LIMIT", c.imageMagick},
+                      {"libvips", vips, "VIPS_CONCURRENCY", c.vips}};
+        for (const auto& other : others) {
+            if (other.program.isEmpty() || other.commands.isEmpty())
+                continue;
+            const QString out = QStringLiteral("%1/out%2/%3").arg(root).arg(i + 1).arg(QLatin1String(other.who));
+            QDir().mkpath(out);
+            for (QStringList& command : other.commands)
+                command.last() = QDir(out).filePath(command.last());
+            runs << Run{QLatin1String(other.who), RunTool(other.program, other.threadLimit, other.commands, out, parallel)};
+        }
+        Print(c, runs);
+        if (c.poolThreads.size() > 1 && runs.at(1).figures.seconds > 0)
+            std::printf("  %d threads are %.2f times as fast as 1\n", c.poolThreads.at(1),
+                        runs.at(0).figures.seconds / runs.at(1).figures.seconds);
     }
-    std::printf("\nTimes are wall-clock for the whole set. Peak memory is this whole process's resident\n"
-                "high-water mark during the case (reset before each case; the corpus stays on disk).\n");
+    std::printf("\nTimes are wall-clock for the whole set. The engine's peak memory is this whole process's\n"
+                "resident high-water mark during the case (reset before each case, the corpus staying on disk),\n"
+                "with its rise over the start of the case; another program's is that of its largest process.\n"
+                "load average at the end: %s\n",
+                qPrintable(LoadAverage()));
     return 0;
 }

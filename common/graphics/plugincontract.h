@@ -12,6 +12,13 @@ namespace PluginContract {
 constexpr const char* CancelSourceProperty = "korvaneCancelSource";
 constexpr const char* CanceledProperty = "canceled";
 
+// While a conversion job reads or writes a page, its pool thread carries
+// this dynamic property: an int, how many threads the decoder or encoder may
+// keep busy, its own included (at least 1). The engine grants the pool
+// threads that stand idle (the batch has fewer pictures left than threads).
+// Without the property a plugin works on the calling thread alone.
+constexpr const char* CodecThreadsProperty = "korvaneCodecThreads";
+
 } // namespace PluginContract
 
 #endif

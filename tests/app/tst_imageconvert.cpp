@@ -1,5 +1,6 @@
 // Target naming, the page writer and the per-file worker, on files made here.
 #include "imageconvertthread.h"
+#include "graphics/plugincontract.h"
 #include "testsupport.h"
 #include "tst_enginesupport.h"
 
@@ -10,6 +11,7 @@
 #include <QTransform>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSemaphore>
 #include <QSettings>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -360,7 +362,7 @@ private slots:
         QTest::newRow("pdf defaults") << int(PLMCodecPDF) << false << 0 << a4 << 1 << -1;
         QTest::newRow("pdf legal portrait centre") << int(PLMCodecPDF) << false << 0 << QVector<int>{3, 0, 0} << 196609 << -1;
         QTest::newRow("pdf letter landscape top left") << int(PLMCodecPDF) << false << 0 << QVector<int>{2, 1, 1} << 285343745 << -1;
-        QTest::newRow("png deflate level 1") << int(PLMCodecPNG) << false << 0 << a4 << 80 << -1;
+        QTest::newRow("png has no option") << int(PLMCodecPNG) << false << 0 << a4 << -1 << -1;
         QTest::newRow("bmp has no option") << int(PLMCodecBMP) << false << 0 << a4 << -1 << -1;
     }
 
@@ -386,6 +388,44 @@ private slots:
         QCOMPARE(recorded.value(QStringLiteral("size")), QStringLiteral("5x4"));
         QTEST(recorded.value(QStringLiteral("quality")).toInt(), "quality");
         QTEST(recorded.value(QStringLiteral("compression")).toInt(), "compression");
+    }
+
+    // A page written while other pool threads stand idle may use them too:
+    // the grant on the writing thread counts them, and is gone afterwards.
+    void codecThreadsGrant_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("alone on the pool") << 0 << 3;
+        QTest::newRow("one other job") << 1 << 2;
+        QTest::newRow("pool full") << 2 << 1;
+    }
+
+    void codecThreadsGrant()
+    {
+        QFETCH(int, busy);
+        QThreadPool* pool = QThreadPool::globalInstance();
+        pool->setMaxThreadCount(3);
+        QSemaphore release;
+        QSemaphore running;
+        for (int i = 0; i < busy; ++i)
+            pool->start([&] {
+                running.release();
+                release.acquire();
+            });
+        running.acquire(busy);
+        const ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".kvrec"), PLMCodecBMP);
+        const QString path = QDir(settings.TgtFolder).filePath(QStringLiteral("page.kvrec"));
+        const bool clearedAfter = QtConcurrent::run([&] {
+            QImage page = Filled(5, 4, Qt::green);
+            ImageConvert::ConvertPage(page, path, PLMCodecBMP, QString(), QString(), settings, nullptr);
+            return !QThread::currentThread()->property(PluginContract::CodecThreadsProperty).isValid();
+        }).result();
+        release.release(busy);
+        pool->waitForDone();
+        pool->setMaxThreadCount(QThread::idealThreadCount());
+        QTEST(Recorded(path).value(QStringLiteral("threads")).toInt(), "threads");
+        QVERIFY(clearedAfter);
     }
 
     void metadataIsPackedIntoOneEntry()

@@ -3,12 +3,14 @@
 // by Debian's tools (or by hand for formats no installed tool writes), and
 // the plugin's claims next to Qt's own handlers.
 #include "fifixtures.h"
+#include "graphics/plugincontract.h"
 #include "testsupport.h"
 
 #include <QBuffer>
 #include <QDirIterator>
 #include <QImageIOPlugin>
 #include <QImageReader>
+#include <QThread>
 #include <QtEndian>
 
 #include <cstring>
@@ -629,6 +631,26 @@ private slots:
         const QImage small = scaled.read();
         QCOMPARE(small.size(), QSize(80, 50));
         QVERIFY(Compare(full.scaled(80, 50, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), small).max <= 12);
+    }
+
+    // A large JPEG read with the program's grant of more threads is decoded
+    // in bands, and reads as ImageMagick reads it, either way.
+    void jpegInBands()
+    {
+        const QString bmp = Path(QStringLiteral("large.bmp"));
+        const QString jpeg = Path(QStringLiteral("large.jpg"));
+        QVERIFY(Picture(2400, 1800, false).save(bmp, "BMP"));
+        QString error;
+        QVERIFY2(Run(QStringLiteral("convert"), {bmp, QStringLiteral("-quality"), QStringLiteral("90"),
+                                                 QStringLiteral("-sampling-factor"), QStringLiteral("2x2"), jpeg},
+                     nullptr, &error), qPrintable(error));
+        const QImage oracle = MagickDecode(jpeg);
+        for (const int threads : {1, 2, 3}) {
+            QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
+            const QImage read = QImageReader(jpeg).read();
+            QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
+            QCOMPARE(Compare(oracle, read).max, 0);
+        }
     }
 
     // The plugin answers for its own keys only (Qt's built-in formats stay

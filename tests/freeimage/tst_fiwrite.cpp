@@ -4,13 +4,35 @@
 #include "fifixtures.h"
 #include "testsupport.h"
 
+#include "graphics/plugincontract.h"
+
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QRandomGenerator>
+#include <QThread>
 
 using namespace FiFixtures;
 
 namespace {
+
+// The picture with per-pixel noise, which compresses as a photograph does.
+QImage Noisy(int width, int height, bool alpha)
+{
+    QImage image = Picture(width, height, alpha);
+    QRandomGenerator random(7);
+    for (int y = 0; y < height; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int n = int(random.bounded(9)) - 4;
+            const QRgb p = line[x];
+            line[x] = qRgba(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) - n, 255), qBound(0, qBlue(p) + n / 2, 255),
+                            qAlpha(p));
+        }
+    }
+    return image;
+}
 
 QByteArray Written(const QImage& image, const QByteArray& format, int quality = -1, int compression = -1)
 {
@@ -99,6 +121,59 @@ private slots:
         QVERIFY(Save(lzw, Written(picture, "tif")));
         QCOMPARE(Identify(raw, QStringLiteral("%C")), QStringLiteral("None"));
         QCOMPARE(Identify(lzw, QStringLiteral("%C")), QStringLiteral("LZW"));
+    }
+
+    // PNG at several efforts and on several threads (the program's grant on
+    // the writing thread cuts the picture into bands, one IDAT chunk each):
+    // ImageMagick reads back every pixel, and at the default effort a
+    // photograph takes no more room than libpng's default zlib level.
+    void pngEffortsAndBands_data()
+    {
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<bool>("alpha");
+        QTest::newRow("default, one thread") << -1 << 1 << false;
+        QTest::newRow("default, two threads") << -1 << 2 << false;
+        QTest::newRow("default, three threads, alpha") << -1 << 3 << true;
+        QTest::newRow("stored, two threads") << 95 << 2 << false;
+        QTest::newRow("hardest, two threads") << 0 << 2 << true;
+    }
+
+    void pngEffortsAndBands()
+    {
+        QFETCH(int, quality);
+        QFETCH(int, threads);
+        QFETCH(bool, alpha);
+        const QImage picture = Noisy(700, 500, alpha).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
+        const QByteArray png = Written(picture, "png", quality);
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
+        const QString path = Path(QStringLiteral("bands.png"));
+        QVERIFY(Save(path, png));
+        QCOMPARE(Compare(picture, MagickDecode(path)).max, 0);
+        QCOMPARE(png.count("IDAT"), threads);
+        if (quality < 0) {
+            // libpng through ImageMagick: zlib level 6, adaptive filters.
+            QByteArray samples;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x) {
+                    const QRgb p = picture.pixel(x, y);
+                    samples += char(qRed(p));
+                    samples += char(qGreen(p));
+                    samples += char(qBlue(p));
+                    if (alpha)
+                        samples += char(qAlpha(p));
+                }
+            const QString raw = Path(QStringLiteral("bands.raw"));
+            const QString libpng = Path(QStringLiteral("libpng6.png"));
+            QVERIFY(Save(raw, samples));
+            QVERIFY(Run(QStringLiteral("convert"),
+                        {QStringLiteral("-size"), QStringLiteral("700x500"), QStringLiteral("-depth"), QStringLiteral("8"),
+                         (alpha ? QStringLiteral("rgba:") : QStringLiteral("rgb:")) + raw, QStringLiteral("-quality"),
+                         QStringLiteral("65"), libpng}));
+            QVERIFY2(png.size() <= QFileInfo(libpng).size(),
+                     qPrintable(QStringLiteral("%1 > %2").arg(png.size()).arg(QFileInfo(libpng).size())));
+        }
     }
 
     // 16-bit pictures stay 16-bit in PNG and TIFF, to the last bit; greyscale

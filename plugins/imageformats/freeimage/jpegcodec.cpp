@@ -1,20 +1,29 @@
 #include "jpegcodec.h"
 
+#include "codecthreads.h"
 #include "filibrary.h"
 
 #include <QColorSpace>
+#include <QThread>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <vector>
 
 #include <jpeglib.h>
 
 namespace {
 
 const qint64 kMaxPixels = qint64(1) << 28;
+// Decoding on several threads: pictures from this size, this many threads at
+// most, and the share of a row's decoding that is entropy decoding.
+const qint64 kBandDecodePixels = qint64(4) << 20;
+const int kMostDecodeThreads = 8;
+const double kEntropyShare = 0.3;
 
 // libjpeg reports fatal errors by calling error_exit, which must not return:
 // it jumps back to the setjmp of the function that drives the codec. Those
@@ -136,6 +145,86 @@ bool ReadPixels(jpeg_decompress_struct* info, ErrorManager* errors, QImage* imag
     return true;
 }
 
+// Rows [first, end) decoded by a decompressor of their own: the rows above
+// are entropy-decoded only (jpeg_skip_scanlines skips the transform and the
+// colour conversion), from one iMCU row above first so that the upsampler
+// has its context.
+bool ReadBandPixels(jpeg_decompress_struct* info, ErrorManager* errors, QImage* image, int first, int end)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_start_decompress(info);
+    const int rowsPerIMcu = info->max_v_samp_factor * info->min_DCT_scaled_size;
+    const int start = qMax(0, first - rowsPerIMcu);
+    if (start > 0 && int(jpeg_skip_scanlines(info, JDIMENSION(start))) != start)
+        return false;
+    JSAMPROW scratch = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
+                                                  info->output_width * JDIMENSION(info->output_components), 1)[0];
+    while (int(info->output_scanline) < end) {
+        const int y = int(info->output_scanline);
+        JSAMPROW target = y >= first ? image->scanLine(y) : scratch;
+        if (jpeg_read_scanlines(info, &target, 1) != 1)
+            return false;
+    }
+    jpeg_abort_decompress(info);
+    return true;
+}
+
+bool ReadBand(const QByteArray* file, QImage* image, int first, int end)
+{
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    Install(errors, reinterpret_cast<j_common_ptr>(&info));
+    jpeg_create_decompress(&info);
+    const QSize none;
+    QByteArray profile;
+    const bool ok = ReadHeader(&info, &errors, file, &none, &profile) && ReadBandPixels(&info, &errors, image, first, end);
+    jpeg_destroy_decompress(&info);
+    return ok;
+}
+
+// A large picture decoded on several threads, when the program grants them:
+// each takes a band of rows and entropy-decodes the scan above it (about a
+// third of the work of decoding it), so the upper bands are the taller. Only
+// files of one scan, decoded at full size straight into the picture's rows.
+bool ReadInBands(jpeg_decompress_struct* info, const QByteArray* file, QImage* image)
+{
+    const int threads = qMin(CodecThreads::Granted(), kMostDecodeThreads);
+    const int height = int(info->output_height);
+    const int rowsPerIMcu = info->max_v_samp_factor * info->min_DCT_scaled_size;
+    const int iMcuRows = (height + rowsPerIMcu - 1) / rowsPerIMcu;
+    if (threads < 2 || jpeg_has_multiple_scans(info) || info->scale_denom != 1
+        || info->out_color_space == JCS_CMYK
+        || qint64(info->output_width) * height < kBandDecodePixels || iMcuRows < 4 * threads)
+        return false;
+    // Band j starts at b[j] iMCU rows and costs kEntropyShare * b[j] for the
+    // rows above it plus its own rows; all bands cost the same.
+    double starts[kMostDecodeThreads + 1] = {0};
+    for (int j = 1; j <= threads; ++j)
+        starts[j] = starts[j - 1] * (1 - kEntropyShare) + 1;
+    int bounds[kMostDecodeThreads + 1] = {0};
+    for (int j = 1; j <= threads; ++j)
+        bounds[j] = qMin(height, int(iMcuRows * starts[j] / starts[threads] + 0.5) * rowsPerIMcu);
+    bounds[threads] = height;
+    std::atomic<bool> ok{true};
+    std::vector<QThread*> helpers;
+    for (int j = 1; j < threads; ++j) {
+        QThread* helper = QThread::create([&ok, file, image, &bounds, j] {
+            if (!ReadBand(file, image, bounds[j], bounds[j + 1]))
+                ok = false;
+        });
+        helper->start();
+        helpers.push_back(helper);
+    }
+    if (!ReadBand(file, image, 0, bounds[1]))
+        ok = false;
+    for (QThread* helper : helpers) {
+        helper->wait();
+        delete helper;
+    }
+    return ok;
+}
+
 struct Output
 {
     unsigned char* data = nullptr;
@@ -156,6 +245,11 @@ bool WritePixels(jpeg_compress_struct* info, ErrorManager* errors, const QImage*
     jpeg_set_defaults(info);
     jpeg_set_quality(info, quality, TRUE);
     info->dct_method = JDCT_ISLOW;
+    // The standard Huffman tables: tables made for the picture would save
+    // about 5 % of the file but take a second pass over the coefficients,
+    // which makes encoding half as fast again and JPEG to JPEG slower than
+    // libvips's (convertbench).
+    info->optimize_coding = FALSE;
     if (image->dotsPerMeterX() > 0 && image->dotsPerMeterY() > 0) {
         info->write_JFIF_header = TRUE;
         info->density_unit = 1;
@@ -310,7 +404,9 @@ QImage Decode(const QByteArray& file, const QSize& scaledSize)
         const QImage::Format format = info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8
                                                                             : QImage::Format_RGB32;
         image = QImage(int(info.output_width), int(info.output_height), format);
-        if (!image.isNull() && !ReadPixels(&info, &errors, &image))
+        // A band that fails (damaged data) leaves it to the one decode that
+        // goes as far as the data does.
+        if (!image.isNull() && !ReadInBands(&info, &file, &image) && !ReadPixels(&info, &errors, &image))
             image = QImage();
         if (!image.isNull()) {
             if (info.saw_JFIF_marker) {

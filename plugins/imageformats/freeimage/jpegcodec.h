@@ -15,6 +15,8 @@ namespace JpegCodec {
 // embedded colour profile. A valid scaledSize lets libjpeg decode at 1/2, 1/4
 // or 1/8 of the size, no smaller than asked (the caller scales the rest).
 // Null on failure; a truncated file decodes as far as it goes, as in Qt.
+// A large sequential file decoded at full size uses the threads the program
+// grants the calling thread (codecthreads.h), each on a band of rows.
 QImage Decode(const QByteArray& file, const QSize& scaledSize);
 
 // The size the header declares (as stored, before any orientation); invalid

@@ -1,6 +1,9 @@
 #include "pngcodec.h"
 
 #include "filibrary.h"
+#include "pngdeflate.h"
+#include "pnginflate.h"
+#include "codecthreads.h"
 
 #include <QColorSpace>
 #include <QtEndian>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include <libdeflate.h>
 #include <png.h>
 
 namespace {
@@ -40,15 +44,6 @@ void ReadFromMemory(png_structp png, png_bytep data, png_size_t length)
         png_error(png, "read past the end of the file");
     std::memcpy(data, source->file->constData() + source->position, length);
     source->position += length;
-}
-
-void WriteToMemory(png_structp png, png_bytep data, png_size_t length)
-{
-    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), int(length));
-}
-
-void Flush(png_structp)
-{
 }
 
 // The profile of the iCCP chunk (name, 0, compression method 0, zlib data),
@@ -141,13 +136,6 @@ bool ReadRows(png_structp png, std::vector<png_bytep>* rows)
     return true;
 }
 
-struct Text
-{
-    QByteArray key;
-    QByteArray value;
-    bool international;
-};
-
 // Keywords are 1 to 79 printable Latin-1 characters.
 QByteArray Keyword(const QString& name)
 {
@@ -159,69 +147,72 @@ QByteArray Keyword(const QString& name)
     return key.trimmed().left(79);
 }
 
-bool WriteImage(png_structp png, png_infop info, const QImage* image, int level, const QByteArray* profile,
-                std::vector<png_text>* texts)
+void AppendChunk(QByteArray& file, const char* type, const QByteArray& data)
 {
-    if (setjmp(png_jmpbuf(png)))
+    uchar length[4];
+    qToBigEndian(quint32(data.size()), length);
+    file.append(reinterpret_cast<const char*>(length), 4);
+    const int start = file.size();
+    file.append(type, 4);
+    file += data;
+    uchar crc[4];
+    qToBigEndian(quint32(libdeflate_crc32(0, file.constData() + start, size_t(file.size() - start))), crc);
+    file.append(reinterpret_cast<const char*>(crc), 4);
+}
+
+QByteArray ZlibCompressed(const QByteArray& data)
+{
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(9);
+    if (!compressor)
+        return QByteArray();
+    QByteArray out(int(libdeflate_zlib_compress_bound(compressor, size_t(data.size()))), Qt::Uninitialized);
+    const size_t size = libdeflate_zlib_compress(compressor, data.constData(), size_t(data.size()), out.data(),
+                                                 size_t(out.size()));
+    libdeflate_free_compressor(compressor);
+    out.resize(int(size));
+    return out;
+}
+
+// A profile as readers accept it: whole, and of the picture's colour space.
+bool ProfileFits(const QByteArray& profile, int colourType)
+{
+    if (profile.size() < 132 || qFromBigEndian<quint32>(profile.constData()) != quint32(profile.size())
+        || profile.mid(36, 4) != "acsp")
         return false;
-    int colourType = PNG_COLOR_TYPE_RGB;
-    int depth = 8;
-    switch (image->format()) {
-    case QImage::Format_Grayscale8: colourType = PNG_COLOR_TYPE_GRAY; break;
-    case QImage::Format_Grayscale16: colourType = PNG_COLOR_TYPE_GRAY; depth = 16; break;
-    case QImage::Format_RGBX64: depth = 16; break;
-    case QImage::Format_RGBA64: colourType = PNG_COLOR_TYPE_RGB_ALPHA; depth = 16; break;
-    case QImage::Format_ARGB32: colourType = PNG_COLOR_TYPE_RGB_ALPHA; break;
-    default: break;
-    }
-    png_set_IHDR(png, info, png_uint_32(image->width()), png_uint_32(image->height()), depth, colourType,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (level >= 0)
-        png_set_compression_level(png, qBound(0, level, 9));
-    if (image->dotsPerMeterX() > 0 && image->dotsPerMeterY() > 0)
-        png_set_pHYs(png, info, png_uint_32(image->dotsPerMeterX()), png_uint_32(image->dotsPerMeterY()),
-                     PNG_RESOLUTION_METER);
-    if (!profile->isEmpty())
-        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
-                     reinterpret_cast<png_const_bytep>(profile->constData()), png_uint_32(profile->size()));
-    if (!texts->empty())
-        png_set_text(png, info, texts->data(), int(texts->size()));
-    png_write_info(png, info);
-
-    if (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_ARGB32)
-        png_set_bgr(png);
-    if (image->format() == QImage::Format_RGB32 || image->format() == QImage::Format_RGBX64)
-        png_set_filler(png, 0, PNG_FILLER_AFTER);   // the fourth sample is not written
-    if (depth == 16 && Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
-        png_set_swap(png);
-    for (int y = 0; y < image->height(); ++y)
-        png_write_row(png, image->constScanLine(y));
-    png_write_end(png, info);
-    return true;
+    return profile.mid(16, 4) == ((colourType & 2) ? QByteArray("RGB ") : QByteArray("GRAY"));
 }
 
-QImage WritableLayout(const QImage& source)
+// Comments and custom fields as tEXt (zTXt past 1 KiB) when Latin-1, else
+// as UTF-8 iTXt; the XMP packet as the iTXt chunk its readers look for.
+void AppendTexts(QByteArray& file, const FiMetadata& fields)
 {
-    switch (source.format()) {
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        return source;
-    case QImage::Format_RGBA64_Premultiplied:
-        return source.convertToFormat(QImage::Format_RGBA64);
-    default:
-        return source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (const FiMetadataField& field : fields) {
+        if (field.category == FiMetadataIO::Xmp && field.name == kXmpField) {
+            const QByteArray xmp = FiMetadataIO::UprightXmp(field.value).toUtf8();
+            AppendChunk(file, "iTXt", QByteArray("XML:com.adobe.xmp") + QByteArray(5, '\0') + xmp);
+            continue;
+        }
+        if (field.category != FiMetadataIO::Comments && field.category != FiMetadataIO::Custom)
+            continue;
+        const QByteArray key = Keyword(field.name);
+        if (key.isEmpty())
+            continue;
+        QString value = field.value;
+        value.remove(QChar(0));
+        bool latin1 = true;
+        for (const QChar c : qAsConst(value))
+            latin1 = latin1 && c.unicode() <= 0xFF;
+        if (!latin1)
+            AppendChunk(file, "iTXt", key + QByteArray(5, '\0') + value.toUtf8());
+        else if (value.size() > 1024)
+            AppendChunk(file, "zTXt", key + QByteArray(2, '\0') + ZlibCompressed(value.toLatin1()));
+        else
+            AppendChunk(file, "tEXt", key + '\0' + value.toLatin1());
     }
 }
 
-} // namespace
-
-namespace PngCodec {
-
-QImage Decode(const QByteArray& file)
+// Any PNG, with libpng: the layouts and the damage PngInflate leaves alone.
+QImage DecodeWithLibpng(const QByteArray& file)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, Error, Warning);
     if (!png)
@@ -256,6 +247,38 @@ QImage Decode(const QByteArray& file)
             image.setDotsPerMeterX(int(x));
             image.setDotsPerMeterY(int(y));
         }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return image;
+}
+
+QImage WritableLayout(const QImage& source)
+{
+    switch (source.format()) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        return source;
+    case QImage::Format_RGBA64_Premultiplied:
+        return source.convertToFormat(QImage::Format_RGBA64);
+    default:
+        return source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    }
+}
+
+} // namespace
+
+namespace PngCodec {
+
+QImage Decode(const QByteArray& file)
+{
+    QImage image = PngInflate::Decode(file, kMaxPixels);
+    if (image.isNull())
+        image = DecodeWithLibpng(file);
+    if (!image.isNull()) {
         const QByteArray profile = Profile(file);
         if (!profile.isEmpty()) {
             const QColorSpace space = QColorSpace::fromIccProfile(profile);
@@ -263,7 +286,6 @@ QImage Decode(const QByteArray& file)
                 image.setColorSpace(space);
         }
     }
-    png_destroy_read_struct(&png, &info, nullptr);
     return image;
 }
 
@@ -272,55 +294,33 @@ bool Encode(const QImage& source, int level, const QByteArray& profile, const Fi
     if (source.isNull())
         return false;
     const QImage image = WritableLayout(source);
-    std::vector<Text> texts;
-    for (const FiMetadataField& field : fields) {
-        if (field.category == FiMetadataIO::Xmp && field.name == kXmpField) {
-            texts.push_back({QByteArray("XML:com.adobe.xmp"), FiMetadataIO::UprightXmp(field.value).toUtf8(), true});
-        } else if (field.category == FiMetadataIO::Comments || field.category == FiMetadataIO::Custom) {
-            const QByteArray key = Keyword(field.name);
-            if (key.isEmpty())
-                continue;
-            // Latin-1 text as tEXt/zTXt, anything else as UTF-8 iTXt.
-            bool latin1 = true;
-            for (const QChar c : field.value)
-                latin1 = latin1 && c.unicode() <= 0xFF;
-            texts.push_back({key, latin1 ? field.value.toLatin1() : field.value.toUtf8(), !latin1});
-        }
-    }
-
-    std::vector<png_text> entries(texts.size());
-    for (size_t i = 0; i < texts.size(); ++i) {
-        Text& text = texts[i];
-        png_text& entry = entries[i];
-        std::memset(&entry, 0, sizeof(entry));
-        entry.key = text.key.data();
-        entry.text = text.value.data();
-        if (text.international) {
-            entry.compression = PNG_ITXT_COMPRESSION_NONE;
-            entry.itxt_length = size_t(text.value.size());
-        } else {
-            entry.compression = text.value.size() > 1024 ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE;
-            entry.text_length = size_t(text.value.size());
-        }
-    }
-
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, Error, Warning);
-    if (!png)
+    PngFilter::Layout layout;
+    if (!PngFilter::LayoutOf(image, layout))
         return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
+    QByteArray out("\x89PNG\r\n\x1A\n", 8);
+    QByteArray header(13, '\0');
+    qToBigEndian(quint32(image.width()), header.data());
+    qToBigEndian(quint32(image.height()), header.data() + 4);
+    header[8] = char(layout.depth);
+    header[9] = char(layout.colourType);
+    AppendChunk(out, "IHDR", header);
+    if (!profile.isEmpty() && ProfileFits(profile, layout.colourType))
+        AppendChunk(out, "iCCP", QByteArray("ICC profile") + QByteArray(2, '\0') + ZlibCompressed(profile));
+    if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
+        QByteArray resolution(9, '\1');
+        qToBigEndian(quint32(image.dotsPerMeterX()), resolution.data());
+        qToBigEndian(quint32(image.dotsPerMeterY()), resolution.data() + 4);
+        AppendChunk(out, "pHYs", resolution);
     }
-    // A profile libpng finds fault with is left out rather than failing the file.
-    png_set_benign_errors(png, 1);
-    QByteArray output;
-    png_set_write_fn(png, &output, WriteToMemory, Flush);
-    const bool ok = WriteImage(png, info, &image, level, &profile, &entries);
-    png_destroy_write_struct(&png, &info);
-    if (ok)
-        file = output;
-    return ok && !file.isEmpty();
+    AppendTexts(out, fields);
+    // Without a level asked for, the sample of rows that chooses the filter
+    // also chooses between the two fastest levels (pngdeflate.h).
+    const int effort = level < 0 ? -1 : qBound(0, level, 9);
+    if (!PngDeflate::AppendImageData(image, layout, effort, CodecThreads::Granted(), out))
+        return false;
+    AppendChunk(out, "IEND", QByteArray());
+    file = out;
+    return true;
 }
 
 QSize Size(const QByteArray& file)

@@ -1,5 +1,7 @@
 #include "webpcodec.h"
 
+#include "codecthreads.h"
+
 #include <QColorSpace>
 
 #include <cstring>
@@ -102,6 +104,9 @@ bool Encode(const QImage& source, bool lossless, int quality, const QByteArray& 
     config.lossless = lossless ? 1 : 0;
     config.exact = lossless ? 1 : 0;
     config.quality = lossless ? 75.0f : float(qBound(0, quality, 100));
+    // The encoder's own second thread (alpha and analysis beside the main
+    // pass) when the program grants one; the file is the same either way.
+    config.thread_level = CodecThreads::Granted() > 1 ? 1 : 0;
     if (!WebPValidateConfig(&config))
         return false;
 
@@ -110,7 +115,9 @@ bool Encode(const QImage& source, bool lossless, int quality, const QByteArray& 
         return false;
     picture.width = image.width();
     picture.height = image.height();
-    picture.use_argb = 1;
+    // Lossy pictures are imported straight into the encoder's YUV planes
+    // (as cwebp does), without an ARGB copy converted afterwards.
+    picture.use_argb = lossless ? 1 : 0;
     const bool imported = alpha ? WebPPictureImportBGRA(&picture, image.constBits(), image.bytesPerLine())
                                 : WebPPictureImportBGRX(&picture, image.constBits(), image.bytesPerLine());
     WebPMemoryWriter writer;

@@ -1,5 +1,7 @@
 #include "kvtestformats.h"
 
+#include "graphics/plugincontract.h"
+
 #include <QBuffer>
 #include <QDataStream>
 #include <QElapsedTimer>
@@ -57,6 +59,8 @@ public:
         text += QStringLiteral("dpmx=%1\n").arg(image.dotsPerMeterX());
         text += QStringLiteral("dpmy=%1\n").arg(image.dotsPerMeterY());
         text += QStringLiteral("size=%1x%2\n").arg(image.width()).arg(image.height());
+        const QVariant threads = QThread::currentThread()->property(PluginContract::CodecThreadsProperty);
+        text += QStringLiteral("threads=%1\n").arg(threads.isValid() ? threads.toInt() : 0);
         return device()->write(text.toUtf8()) > 0;
     }
 

@@ -3,7 +3,8 @@
 //   kvfail  writer: writes half of the image's bytes, then fails.
 //   kvrec   writer: records the options and the image it was given as text
 //           lines "quality=…", "compression=…", "description=…", "dpmx=…",
-//           "dpmy=…", "size=WxH".
+//           "dpmy=…", "size=WxH", "threads=…" (the codec-threads grant on the
+//           writing thread, 0 without one).
 //   kvgate  reader: touches "<file>.started", then waits (up to 30 s) until
 //           "<file>.go" exists before it answers an 8×8 image.
 //   ithmb   reader of a stand-in container (see MakeFakeThumbnailFile in the
