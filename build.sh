@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-dejavu-core
   libpoppler-qt5-dev poppler-utils
   libfreeimage-dev libjxr-dev libjxr-tools libexiv2-dev libjpeg-dev libpng-dev libwebp-dev libtiff-dev libdeflate-dev
+  libheif-dev libavif-dev libjxl-dev libheif-examples libavif-bin libjxl-tools
   imagemagick webp libopenjp2-tools icoutils libimage-exiftool-perl netpbm
   xvfb xauth
 )

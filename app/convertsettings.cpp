@@ -61,6 +61,11 @@ void ConvertSettings::Load()
     JPEGXRLlCmpsn = settings.value(QStringLiteral("JPEGXRLlCmpsn"), false).toBool();
     JPEGXRCmpsnQuality = CheckedInt(settings, QStringLiteral("JPEGXRCmpsnQuality"), 99, IsJpegXrQuality);
     JPEGCmpsnQuality = CheckedInt(settings, QStringLiteral("JPEGCmpsnQuality"), 100, IsQuality);
+    HEIFCmpsnQuality = CheckedInt(settings, QStringLiteral("HEIFCmpsnQuality"), 80, IsQuality);
+    AVIFLlCmpsn = settings.value(QStringLiteral("AVIFLlCmpsn"), false).toBool();
+    AVIFCmpsnQuality = CheckedInt(settings, QStringLiteral("AVIFCmpsnQuality"), 80, IsQuality);
+    JXLLlCmpsn = settings.value(QStringLiteral("JXLLlCmpsn"), false).toBool();
+    JXLCmpsnQuality = CheckedInt(settings, QStringLiteral("JXLCmpsnQuality"), 80, IsQuality);
     PageSize = CheckedInt(settings, QStringLiteral("PageSize"), 0, IsPageSize);
     PageOri = CheckedInt(settings, QStringLiteral("PageOri"), 0, IsZeroOrOne);
     Align = CheckedInt(settings, QStringLiteral("Align"), 0, IsZeroOrOne);
@@ -87,6 +92,11 @@ void ConvertSettings::Save() const
     settings.setValue(QStringLiteral("JPEGXRLlCmpsn"), JPEGXRLlCmpsn);
     settings.setValue(QStringLiteral("JPEGXRCmpsnQuality"), JPEGXRCmpsnQuality);
     settings.setValue(QStringLiteral("JPEGCmpsnQuality"), JPEGCmpsnQuality);
+    settings.setValue(QStringLiteral("HEIFCmpsnQuality"), HEIFCmpsnQuality);
+    settings.setValue(QStringLiteral("AVIFLlCmpsn"), AVIFLlCmpsn);
+    settings.setValue(QStringLiteral("AVIFCmpsnQuality"), AVIFCmpsnQuality);
+    settings.setValue(QStringLiteral("JXLLlCmpsn"), JXLLlCmpsn);
+    settings.setValue(QStringLiteral("JXLCmpsnQuality"), JXLCmpsnQuality);
     settings.setValue(QStringLiteral("PageSize"), PageSize);
     settings.setValue(QStringLiteral("PageOri"), PageOri);
     settings.setValue(QStringLiteral("Align"), Align);

@@ -39,6 +39,11 @@ public:
     int WEBPCmpsnQuality = 100;
     int JPEGXRCmpsnQuality = 99;
     int JPEGCmpsnQuality = 100;
+    int HEIFCmpsnQuality = 80;
+    bool AVIFLlCmpsn = false;
+    int AVIFCmpsnQuality = 80;
+    bool JXLLlCmpsn = false;
+    int JXLCmpsnQuality = 80;
     int PageSize = 0;       // 0 A4, 2 Letter, 3 Legal
     int PageOri = 0;        // 0 portrait, 1 landscape
     int Align = 0;          // 0 centre, 1 top left

@@ -127,7 +127,13 @@ void ICODlg::accept()
 // JPEG --------------------------------------------------------------------
 
 JPEGDlg::JPEGDlg(ConvertSettings* settings, QWidget* parent)
-    : ImageCodecDlg(tr("JPEG Settings"), settings, parent)
+    : JPEGDlg(tr("JPEG Settings"), &ConvertSettings::JPEGCmpsnQuality, settings, parent)
+{
+}
+
+JPEGDlg::JPEGDlg(const QString& title, int ConvertSettings::*quality, ConvertSettings* settings, QWidget* parent)
+    : ImageCodecDlg(title, settings, parent)
+    , pQuality(quality)
 {
     CreateWidgets();
 }
@@ -154,17 +160,22 @@ void JPEGDlg::CmpsnQualityChanged(int iValue)
 
 void JPEGDlg::SetConvertSettings()
 {
-    pQualitySlider->setValue(pSettings->JPEGCmpsnQuality);
+    pQualitySlider->setValue(pSettings->*pQuality);
     pValueLbl->setText(QStringLiteral("%1").arg(pQualitySlider->value()));
 }
 
 bool JPEGDlg::GetConvertSettings()
 {
-    pSettings->JPEGCmpsnQuality = pQualitySlider->value();
+    pSettings->*pQuality = pQualitySlider->value();
     return true;
 }
 
-// JPEG 2000, JPEG XR, WebP ----------------------------------------------------
+HEIFDlg::HEIFDlg(ConvertSettings* settings, QWidget* parent)
+    : JPEGDlg(tr("HEIF Settings"), &ConvertSettings::HEIFCmpsnQuality, settings, parent)
+{
+}
+
+// JPEG 2000, JPEG XR, WebP, AVIF, JPEG XL ------------------------------------
 
 LossyCodecDlg::LossyCodecDlg(const QString& title, const Parameters& parameters, ConvertSettings* settings,
                              QWidget* parent)
@@ -243,6 +254,22 @@ WEBPDlg::WEBPDlg(ConvertSettings* settings, QWidget* parent)
     : LossyCodecDlg(tr("WebP Settings"),
                     {tr("Compression Quality:"), 1, 100, QStringLiteral("100"), tr(kHigherIsBetter),
                      &ConvertSettings::WEBPLlCmpsn, &ConvertSettings::WEBPCmpsnQuality},
+                    settings, parent)
+{
+}
+
+AVIFDlg::AVIFDlg(ConvertSettings* settings, QWidget* parent)
+    : LossyCodecDlg(tr("AVIF Settings"),
+                    {tr("Compression Quality:"), 1, 100, QStringLiteral("100"), tr(kHigherIsBetter),
+                     &ConvertSettings::AVIFLlCmpsn, &ConvertSettings::AVIFCmpsnQuality},
+                    settings, parent)
+{
+}
+
+JXLDlg::JXLDlg(ConvertSettings* settings, QWidget* parent)
+    : LossyCodecDlg(tr("JPEG XL Settings"),
+                    {tr("Compression Quality:"), 1, 100, QStringLiteral("100"), tr(kHigherIsBetter),
+                     &ConvertSettings::JXLLlCmpsn, &ConvertSettings::JXLCmpsnQuality},
                     settings, parent)
 {
 }

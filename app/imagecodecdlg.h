@@ -64,16 +64,29 @@ public slots:
     void CmpsnQualityChanged(int iValue);
 
 protected:
+    // The same quality slider for another format's field.
+    JPEGDlg(const QString& title, int ConvertSettings::*quality, ConvertSettings* settings, QWidget* parent);
+
     void CreateWidgets() override;
     void SetConvertSettings() override;
     bool GetConvertSettings() override;
 
 private:
+    int ConvertSettings::*pQuality;
     QLabel* pValueLbl = nullptr;
     QSlider* pQualitySlider = nullptr;
 };
 
-// The lossless-or-lossy design shared by JPEG 2000, JPEG XR and WebP.
+// HEIF: a quality, no lossless mode.
+class HEIFDlg : public JPEGDlg
+{
+    Q_OBJECT
+public:
+    HEIFDlg(ConvertSettings* settings, QWidget* parent);
+};
+
+// The lossless-or-lossy design shared by JPEG 2000, JPEG XR, WebP, AVIF and
+// JPEG XL.
 class LossyCodecDlg : public ImageCodecDlg
 {
     Q_OBJECT
@@ -126,6 +139,20 @@ class WEBPDlg : public LossyCodecDlg
     Q_OBJECT
 public:
     WEBPDlg(ConvertSettings* settings, QWidget* parent);
+};
+
+class AVIFDlg : public LossyCodecDlg
+{
+    Q_OBJECT
+public:
+    AVIFDlg(ConvertSettings* settings, QWidget* parent);
+};
+
+class JXLDlg : public LossyCodecDlg
+{
+    Q_OBJECT
+public:
+    JXLDlg(ConvertSettings* settings, QWidget* parent);
 };
 
 class PDFDlg : public ImageCodecDlg

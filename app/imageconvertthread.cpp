@@ -39,6 +39,9 @@ bool CodecHasAlpha(PLMImageCodecID id)
     case PLMCodecTIFF:
     case PLMCodecWEBP:
     case PLMCodecXPM:
+    case PLMCodecHEIF:
+    case PLMCodecAVIF:
+    case PLMCodecJXL:
         return true;
     default:
         return false;
@@ -75,7 +78,16 @@ void SetWriterOptions(QImageWriter& writer, const ConvertSettings& settings)
         writer.setQuality(PackPDFLayout(settings));
         break;
     case PLMCodecWEBP:
-        writer.setQuality(settings.WEBPLlCmpsn ? 256 : settings.WEBPCmpsnQuality);
+        writer.setQuality(PluginContract::WriterQuality(settings.WEBPLlCmpsn, settings.WEBPCmpsnQuality));
+        break;
+    case PLMCodecHEIF:
+        writer.setQuality(settings.HEIFCmpsnQuality);
+        break;
+    case PLMCodecAVIF:
+        writer.setQuality(PluginContract::WriterQuality(settings.AVIFLlCmpsn, settings.AVIFCmpsnQuality));
+        break;
+    case PLMCodecJXL:
+        writer.setQuality(PluginContract::WriterQuality(settings.JXLLlCmpsn, settings.JXLCmpsnQuality));
         break;
     default:
         break;

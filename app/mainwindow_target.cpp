@@ -278,6 +278,15 @@ void MainWindow::TgtFmtSettingsClicked()
     case PLMCodecWEBP:
         dialog.reset(new WEBPDlg(&convertSettings, this));
         break;
+    case PLMCodecHEIF:
+        dialog.reset(new HEIFDlg(&convertSettings, this));
+        break;
+    case PLMCodecAVIF:
+        dialog.reset(new AVIFDlg(&convertSettings, this));
+        break;
+    case PLMCodecJXL:
+        dialog.reset(new JXLDlg(&convertSettings, this));
+        break;
     default:
         return;
     }

@@ -642,6 +642,32 @@ int main(int argc, char** argv)
         cases << c;
     }
 
+    // The phone formats: ImageMagick writes AVIF through libheif; its build
+    // here has no JPEG XL writer. libvips writes both (AVIF through libheif).
+    {
+        Case c;
+        c.name = QStringLiteral("JPEG -> AVIF (quality 80)");
+        c.sources = corpus.photos;
+        c.megapixels = corpus.photoMegapixels;
+        c.settings.TgtFormat = QStringLiteral(".avif");
+        c.settings.TgtID = PLMCodecAVIF;
+        c.settings.AVIFCmpsnQuality = 80;
+        c.imageMagick = MagickJobs(c.sources, {QStringLiteral("-quality"), QStringLiteral("80")}, QStringLiteral(".avif"));
+        c.vips = VipsJobs(c.sources, QStringLiteral(".avif[Q=80]"));
+        cases << c;
+    }
+    {
+        Case c;
+        c.name = QStringLiteral("JPEG -> JPEG XL (quality 80)");
+        c.sources = corpus.photos;
+        c.megapixels = corpus.photoMegapixels;
+        c.settings.TgtFormat = QStringLiteral(".jxl");
+        c.settings.TgtID = PLMCodecJXL;
+        c.settings.JXLCmpsnQuality = 80;
+        c.vips = VipsJobs(c.sources, QStringLiteral(".jxl[Q=80]"));
+        cases << c;
+    }
+
     // One big picture, on one thread and then on all of them: how much the
     // idle threads help a picture converted alone.
     {

@@ -73,6 +73,54 @@ QString PLMXpdfNotice()
     });
 }
 
+QString PLMHeifNotice()
+{
+    return Notice(QStringLiteral("libheif, libde265 and x265"), {
+        QStringLiteral("HEIF files are read and written with libheif, copyright Dirk Farin and struktur AG, "
+                       "licensed under the GNU Lesser General Public License (LGPL), version 3. "
+                       "See https://github.com/strukturag/libheif for details."),
+        QStringLiteral("HEVC pictures are decoded with libde265, copyright Dirk Farin and struktur AG, "
+                       "licensed under the GNU Lesser General Public License (LGPL), version 3."),
+        QStringLiteral("HEVC pictures are encoded with x265, copyright MulticoreWare, Inc., "
+                       "licensed under the GNU General Public License (GPL), version 2 or later."),
+        QStringLiteral("These libraries are distributed in the hope that they will be useful, but WITHOUT ANY "
+                       "WARRANTY; without even the implied warranty of MERCHANTABILITY or FITNESS FOR A "
+                       "PARTICULAR PURPOSE."),
+    });
+}
+
+QString PLMAvifNotice()
+{
+    return Notice(QStringLiteral("libavif, libaom and dav1d (BSD 2-Clause License)"), {
+        QStringLiteral("AVIF files are read and written with libavif, copyright Joe Drago and the libavif authors; "
+                       "AV1 pictures are encoded with libaom, copyright the Alliance for Open Media "
+                       "(also under the Alliance for Open Media Patent License 1.0), and decoded with dav1d, "
+                       "copyright VideoLAN and the dav1d authors."),
+        QStringLiteral("Redistribution and use in source and binary forms, with or without modification, are "
+                       "permitted provided that the following conditions are met: redistributions of source code "
+                       "must retain the copyright notice, this list of conditions and the following disclaimer; "
+                       "redistributions in binary form must reproduce the copyright notice, this list of "
+                       "conditions and the following disclaimer in the documentation and/or other materials "
+                       "provided with the distribution."),
+        QStringLiteral("THIS SOFTWARE IS PROVIDED BY THE COPYRIGHT HOLDERS AND CONTRIBUTORS \"AS IS\" AND ANY "
+                       "EXPRESS OR IMPLIED WARRANTIES ARE DISCLAIMED."),
+    });
+}
+
+QString PLMJxlNotice()
+{
+    return Notice(QStringLiteral("libjxl (BSD 3-Clause License)"), {
+        QStringLiteral("JPEG XL files are read and written with libjxl, copyright the JPEG XL Project Authors."),
+        QStringLiteral("Redistribution and use in source and binary forms, with or without modification, are "
+                       "permitted provided that the copyright notice, the list of conditions and the disclaimer "
+                       "are retained, and that neither the name of the copyright holder nor the names of its "
+                       "contributors are used to endorse or promote products derived from this software "
+                       "without specific prior written permission."),
+        QStringLiteral("THIS SOFTWARE IS PROVIDED BY THE COPYRIGHT HOLDERS AND CONTRIBUTORS \"AS IS\" AND ANY "
+                       "EXPRESS OR IMPLIED WARRANTIES ARE DISCLAIMED."),
+    });
+}
+
 void PLMInitPlugins()
 {
     ClearCredits();
@@ -81,6 +129,9 @@ void PLMInitPlugins()
     qDebug() << "PLMInitPlugins BUILD_PLUGIN_FREEIMAGE";
     settings.setValue(QStringLiteral("FreeImage"), true);
     AppendCredits(PLMFreeImageNotice());
+    AppendCredits(PLMHeifNotice());
+    AppendCredits(PLMAvifNotice());
+    AppendCredits(PLMJxlNotice());
 
     qDebug() << "PLMInitPlugins BUILD_PLUGIN_PDF";
     settings.setValue(QStringLiteral("Xpdf"), true);

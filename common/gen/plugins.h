@@ -15,6 +15,9 @@ const QString& PLMCredits();
 
 // The notices appended by PLMInitPlugins.
 QString PLMFreeImageNotice();
+QString PLMHeifNotice();
+QString PLMAvifNotice();
+QString PLMJxlNotice();
 QString PLMXpdfNotice();
 
 #endif

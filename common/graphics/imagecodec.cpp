@@ -75,6 +75,9 @@ const CodecRecord kCodecs[PLMCodecCount] = {
     {"WEBP", "Google WebP", true, true, true},
     {"XBM", "X Bitmap", true, true, false},
     {"XPM", "X Pixmap", true, true, false},
+    {"HEIF", "High Efficiency Image File Format", true, true, true},
+    {"AVIF", "AV1 Image File Format", true, true, true},
+    {"JPEG XL", "JPEG XL", true, true, true},
 };
 
 struct ExtensionRecord {
@@ -147,10 +150,13 @@ const ExtensionRecord kExtensions[] = {
     {".webp", PLMCodecWEBP},
     {".xbm", PLMCodecXBM},
     {".xpm", PLMCodecXPM},
+    {".heic", PLMCodecHEIF}, {".heif", PLMCodecHEIF},
+    {".avif", PLMCodecAVIF},
+    {".jxl", PLMCodecJXL},
 };
 
 constexpr int kExtensionCount = int(sizeof(kExtensions) / sizeof(kExtensions[0]));
-static_assert(kExtensionCount == 96, "the extension table holds 96 entries");
+static_assert(kExtensionCount == 100, "the extension table holds 100 entries");
 
 } // namespace
 
@@ -238,7 +244,8 @@ bool PLMImageCodec::HasOptions(PLMImageCodecID id)
 
 bool PLMImageCodec::CanKeepMetadata(PLMImageCodecID id)
 {
-    return id == PLMCodecGIF || id == PLMCodecJPEG || id == PLMCodecPNG || id == PLMCodecTIFF;
+    return id == PLMCodecGIF || id == PLMCodecJPEG || id == PLMCodecPNG || id == PLMCodecTIFF || id == PLMCodecHEIF
+        || id == PLMCodecAVIF || id == PLMCodecJXL;
 }
 
 int PLMImageCodec::ExtensionCount()

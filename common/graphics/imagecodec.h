@@ -70,7 +70,11 @@ enum PLMImageCodecID : int {
     PLMCodecWEBP,
     PLMCodecXBM,
     PLMCodecXPM,            // 60
-    PLMCodecCount           // 61: the number of codecs, and no codec
+    // Appended after the original table, so that stored numbers keep their meaning.
+    PLMCodecHEIF,           // 61
+    PLMCodecAVIF,
+    PLMCodecJXL,
+    PLMCodecCount           // 64: the number of codecs, and no codec
 };
 
 enum PLMImageIOType : int {

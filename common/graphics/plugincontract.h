@@ -19,6 +19,19 @@ constexpr const char* CanceledProperty = "canceled";
 // Without the property a plugin works on the calling thread alone.
 constexpr const char* CodecThreadsProperty = "korvaneCodecThreads";
 
+// The quality a writer of a format with a lossless mode (WebP, AVIF, JPEG XL)
+// gets: LosslessQuality, outside the ordinary 0..100, asks for lossless
+// compression; otherwise the quality itself.
+constexpr int LosslessQuality = 256;
+constexpr int WriterQuality(bool lossless, int quality)
+{
+    return lossless ? LosslessQuality : quality;
+}
+constexpr bool IsLosslessQuality(int quality)
+{
+    return quality > 100;
+}
+
 } // namespace PluginContract
 
 #endif

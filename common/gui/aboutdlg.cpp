@@ -39,6 +39,8 @@ QString AboutText()
            + QStringLiteral("<span style=\"%1\">").arg(QLatin1String(kLineStyle))
            + sLine.arg(QObject::tr("Version %1").arg(QStringLiteral("1.0.4")))
            + sLine.arg(QObject::tr("Korvane Image Converter is a product of Pelmora."))
+           + sLine.arg(QObject::tr("HEIF/HEIC, AVIF and JPEG XL pictures are read and written with libheif "
+                                   "(libde265, x265), libavif (libaom, dav1d) and libjxl; see Credits."))
            + sLine.arg(QObject::tr("Copyright &copy; Pelmora. All rights reserved."))
            + sLine.arg(QObject::tr("This software is provided \"as is\", without warranty of any kind. "
                                    "Pelmora is not liable for any damage arising from its use."))

@@ -65,6 +65,11 @@ private slots:
         saved.JPEGXRLlCmpsn = true;
         saved.JPEGXRCmpsnQuality = 43;
         saved.JPEGCmpsnQuality = 47;
+        saved.HEIFCmpsnQuality = 53;
+        saved.AVIFLlCmpsn = true;
+        saved.AVIFCmpsnQuality = 59;
+        saved.JXLLlCmpsn = true;
+        saved.JXLCmpsnQuality = 61;
         saved.PageSize = 3;
         saved.PageOri = 1;
         saved.Align = 1;
@@ -78,7 +83,7 @@ private slots:
         {
             QSettings store(QStringLiteral("Pelmora"), QStringLiteral("Korvane"));
             store.beginGroup(QStringLiteral("CSettings"));
-            QCOMPARE(store.childKeys().size(), 18);
+            QCOMPARE(store.childKeys().size(), 23);
             QCOMPARE(store.value(QStringLiteral("TgtFolder")).toString(), saved.TgtFolder);
         }
 
@@ -94,6 +99,11 @@ private slots:
         QCOMPARE(loaded.JPEGXRLlCmpsn, saved.JPEGXRLlCmpsn);
         QCOMPARE(loaded.JPEGXRCmpsnQuality, saved.JPEGXRCmpsnQuality);
         QCOMPARE(loaded.JPEGCmpsnQuality, saved.JPEGCmpsnQuality);
+        QCOMPARE(loaded.HEIFCmpsnQuality, saved.HEIFCmpsnQuality);
+        QCOMPARE(loaded.AVIFLlCmpsn, saved.AVIFLlCmpsn);
+        QCOMPARE(loaded.AVIFCmpsnQuality, saved.AVIFCmpsnQuality);
+        QCOMPARE(loaded.JXLLlCmpsn, saved.JXLLlCmpsn);
+        QCOMPARE(loaded.JXLCmpsnQuality, saved.JXLCmpsnQuality);
         QCOMPARE(loaded.PageSize, saved.PageSize);
         QCOMPARE(loaded.PageOri, saved.PageOri);
         QCOMPARE(loaded.Align, saved.Align);
@@ -119,6 +129,7 @@ private slots:
         QTest::newRow("JPEG quality 1 kept") << "JPEGCmpsnQuality" << QVariant(1) << "1";
         QTest::newRow("JPEG XR quality 100") << "JPEGXRCmpsnQuality" << QVariant(100) << "99";
         QTest::newRow("WebP quality -5") << "WEBPCmpsnQuality" << QVariant(-5) << "100";
+        QTest::newRow("AVIF quality 256") << "AVIFCmpsnQuality" << QVariant(256) << "80";
         QTest::newRow("JPEG 2000 rate 0") << "J2000CmpsnRate" << QVariant(0) << "1";
         QTest::newRow("page size 99") << "PageSize" << QVariant(99) << "0";
         QTest::newRow("page size 1") << "PageSize" << QVariant(1) << "0";

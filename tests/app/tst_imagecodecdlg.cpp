@@ -192,7 +192,9 @@ private slots:
             const QList<QPair<QString, QString>> formats = {
                 {"ICO (.ico)", "ICO Settings"}, {"JPEG (.jpg)", "JPEG Settings"},
                 {"JPEG2000 (.jp2)", "JPEG2000 Settings"}, {"JPEG XR (.jxr)", "JPEG XR Settings"},
-                {"PDF (.pdf)", "PDF Settings"}, {"WEBP (.webp)", "WebP Settings"}};
+                {"PDF (.pdf)", "PDF Settings"}, {"WEBP (.webp)", "WebP Settings"},
+                {"HEIF (.heic)", "HEIF Settings"}, {"AVIF (.avif)", "AVIF Settings"},
+                {"JPEG XL (.jxl)", "JPEG XL Settings"}};
             for (const auto& format : formats) {
                 window.pTgtFmtCmB->setCurrentIndex(window.pTgtFmtCmB->findText(format.first));
                 QVERIFY(window.pTgtFmtSettingsBtn->isEnabled());
@@ -200,8 +202,10 @@ private slots:
                 KorvaneTest::AnswerNextModal<ImageCodecDlg>([&title](ImageCodecDlg* dialog) {
                     title = dialog->windowTitle();
                     QComboBox* type = dialog->findChild<QComboBox*>();
-                    if (dialog->windowTitle() == "WebP Settings")
+                    if (dialog->windowTitle() == "WebP Settings" || dialog->windowTitle() == "AVIF Settings")
                         type->setCurrentIndex(0);
+                    if (dialog->windowTitle() == "HEIF Settings" || dialog->windowTitle() == "JPEG XL Settings")
+                        dialog->findChild<QSlider*>()->setValue(63);
                     QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
                                       Qt::LeftButton);
                 });
@@ -210,8 +214,13 @@ private slots:
             }
             QVERIFY(window.convertSettings.WEBPLlCmpsn);
         }
-        QCOMPARE(QSettings("Pelmora", "Korvane").value("CSettings/WEBPLlCmpsn").toBool(), true);
-        QCOMPARE(QSettings("Pelmora", "Korvane").value("CSettings/TgtFormat").toString(), QString(".webp"));
+        const QSettings store("Pelmora", "Korvane");
+        QCOMPARE(store.value("CSettings/WEBPLlCmpsn").toBool(), true);
+        QCOMPARE(store.value("CSettings/AVIFLlCmpsn").toBool(), true);
+        QCOMPARE(store.value("CSettings/JXLLlCmpsn").toBool(), false);
+        QCOMPARE(store.value("CSettings/HEIFCmpsnQuality").toInt(), 63);
+        QCOMPARE(store.value("CSettings/JXLCmpsnQuality").toInt(), 63);
+        QCOMPARE(store.value("CSettings/TgtFormat").toString(), QString(".jxl"));
     }
 };
 

@@ -353,8 +353,14 @@ private slots:
         const QVector<int> a4 = {0, 0, 0};
         QTest::newRow("jpeg 100") << int(PLMCodecJPEG) << false << 100 << a4 << 100 << -1;
         QTest::newRow("jpeg 37") << int(PLMCodecJPEG) << true << 37 << a4 << 37 << -1;
-        QTest::newRow("webp lossless") << int(PLMCodecWEBP) << true << 50 << a4 << 256 << -1;
+        const int lossless = PluginContract::LosslessQuality;
+        QTest::newRow("webp lossless") << int(PLMCodecWEBP) << true << 50 << a4 << lossless << -1;
         QTest::newRow("webp lossy") << int(PLMCodecWEBP) << false << 50 << a4 << 50 << -1;
+        QTest::newRow("heif quality") << int(PLMCodecHEIF) << true << 42 << a4 << 42 << -1;
+        QTest::newRow("avif lossless") << int(PLMCodecAVIF) << true << 42 << a4 << lossless << -1;
+        QTest::newRow("avif lossy") << int(PLMCodecAVIF) << false << 42 << a4 << 42 << -1;
+        QTest::newRow("jxl lossless") << int(PLMCodecJXL) << true << 42 << a4 << lossless << -1;
+        QTest::newRow("jxl lossy") << int(PLMCodecJXL) << false << 42 << a4 << 42 << -1;
         QTest::newRow("jpeg xr lossless") << int(PLMCodecJPEGXR) << true << 63 << a4 << 100 << -1;
         QTest::newRow("jpeg xr lossy") << int(PLMCodecJPEGXR) << false << 63 << a4 << 63 << -1;
         QTest::newRow("jpeg 2000 lossless") << int(PLMCodecJPEG2000) << true << 20 << a4 << -1 << 1;
@@ -376,7 +382,9 @@ private slots:
         ConvertSettings settings = SettingsFor(NewFolder(), QStringLiteral(".kvrec"), PLMImageCodecID(codec));
         settings.JPEGCmpsnQuality = value;
         settings.WEBPLlCmpsn = settings.JPEGXRLlCmpsn = settings.J2000LlCmpsn = lossless;
+        settings.AVIFLlCmpsn = settings.JXLLlCmpsn = lossless;
         settings.WEBPCmpsnQuality = settings.JPEGXRCmpsnQuality = settings.J2000CmpsnRate = value;
+        settings.HEIFCmpsnQuality = settings.AVIFCmpsnQuality = settings.JXLCmpsnQuality = value;
         settings.PageSize = pdfLayout.at(0);
         settings.PageOri = pdfLayout.at(1);
         settings.Align = pdfLayout.at(2);

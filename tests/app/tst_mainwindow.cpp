@@ -289,7 +289,7 @@ private slots:
     void formatListAndEnabledStates()
     {
         MainWindow window;
-        QCOMPARE(window.pTgtFmtCmB->count(), 31);
+        QCOMPARE(window.pTgtFmtCmB->count(), 35);
         QCOMPARE(window.pTgtFmtCmB->currentText(), QString("PNG (.png)"));
         for (int i = 0; i < window.pTgtFmtCmB->count(); ++i) {
             const int data = window.pTgtFmtCmB->itemData(i).toInt();

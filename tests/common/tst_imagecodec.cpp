@@ -76,10 +76,10 @@ private slots:
     }
 
     // Every extension maps back to the codec that lists it, the runs are
-    // contiguous and in codec order, and the table holds 96 entries.
+    // contiguous and in codec order, and the table holds 100 entries.
     void extensionTableIsConsistent()
     {
-        QCOMPARE(PLMImageCodec::ExtensionCount(), 96);
+        QCOMPARE(PLMImageCodec::ExtensionCount(), 100);
         int total = 0;
         QSet<QString> seen;
         for (int id = 0; id < PLMCodecCount; ++id) {
@@ -94,12 +94,12 @@ private slots:
             }
             total += extensions.size();
         }
-        QCOMPARE(total, 96);
+        QCOMPARE(total, 100);
     }
 
     void identifiersOutsideTheTableAreHarmless()
     {
-        for (int id : {-1, 61, 62, 1000, -5}) {
+        for (int id : {-1, 64, 65, 1000, -5}) {
             const PLMImageCodec codec{PLMImageCodecID(id)};
             QCOMPARE(int(codec.ID()), id);
             QVERIFY(codec.GetName().isEmpty());
@@ -132,9 +132,10 @@ private slots:
                 withMetadata << id;
         }
         QCOMPARE(writable, QStringList({"BMP", "GIF", "HDR", "ICO", "JNG", "JPEG", "JPEG2000", "JPEG XR", "PDF",
-                                        "PFM", "PNG", "PNM", "TGA", "TIFF", "WBMP", "WEBP", "XBM", "XPM"}));
-        QCOMPARE(withOptions, QList<int>({6, 10, 11, 12, 18, 58}));
-        QCOMPARE(withMetadata, QList<int>({4, 10, 21, 56}));
+                                        "PFM", "PNG", "PNM", "TGA", "TIFF", "WBMP", "WEBP", "XBM", "XPM",
+                                        "HEIF", "AVIF", "JPEG XL"}));
+        QCOMPARE(withOptions, QList<int>({6, 10, 11, 12, 18, 58, 61, 62, 63}));
+        QCOMPARE(withMetadata, QList<int>({4, 10, 21, 56, 61, 62, 63}));
     }
 
     void readFilter()
@@ -147,14 +148,15 @@ private slots:
         QVERIFY(groupEnd > 0);
         const QString group = filter.mid(int(strlen("All Images (")), groupEnd - int(strlen("All Images (")));
         const QStringList patterns = group.split(';');
-        QCOMPARE(patterns.size(), 96);
+        QCOMPARE(patterns.size(), 100);
         QCOMPARE(patterns.first(), QString("*.bmp"));
-        QCOMPARE(patterns.last(), QString("*.xpm"));
+        QCOMPARE(patterns.last(), QString("*.jxl"));
 
         const QStringList entries = filter.mid(groupEnd + 4).split(";; ");
-        QCOMPARE(entries.size(), 61);
+        QCOMPARE(entries.size(), 64);
         QVERIFY(!entries.last().endsWith(";; "));
-        QCOMPARE(entries.first(), QString("Adobe Photoshop Document (*.psd)"));
+        QCOMPARE(entries.first(), QString("AV1 Image File Format (*.avif)"));
+        QVERIFY(entries.contains("High Efficiency Image File Format (*.heic;*.heif)"));
         // Case-sensitive sort: the lower-case description comes last.
         QCOMPARE(entries.last(), QString("iOS Thumnail Image (*.ithmb)"));
         QVERIFY(entries.contains("Joint Photographic Experts Group (*.jif;*.jpe;*.jpg;*.jpeg)"));
@@ -167,7 +169,7 @@ private slots:
     {
         QString filter;
         GetReadFilter(filter, OnlyPngTiffVetoer());
-        QCOMPARE(filter.count("*."), 96 + 3);
+        QCOMPARE(filter.count("*."), 100 + 3);
         QVERIFY(filter.endsWith(");; Portable Network Graphics (*.png);; Tagged Image File Format (*.tif;*.tiff)"));
     }
 };

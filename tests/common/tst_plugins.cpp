@@ -25,21 +25,24 @@ private slots:
         QVERIFY(store.fileName().startsWith(KorvaneTest::IsolateSettings()));
     }
 
-    void creditsHoldTwoNoticesFreeImageFirst()
+    void creditsHoldTheNoticesFreeImageFirst()
     {
         AppendCredits("left over from an earlier build");
         PLMInitPlugins();
         const QString credits = PLMCredits();
         const QString separator = "<br><br/><br><br/>";
         QVERIFY(credits.startsWith(separator));
-        QCOMPARE(credits.count(separator), 2);
+        QCOMPARE(credits.count(separator), 5);
         QVERIFY(!credits.contains("left over"));
 
         const QStringList notices = credits.split(separator, Qt::SkipEmptyParts);
-        QCOMPARE(notices.size(), 2);
+        QCOMPARE(notices.size(), 5);
         QVERIFY(notices.at(0).contains("<br>FreeImage Public License Version 1.0<br/>"));
-        QVERIFY(notices.at(1).contains("<br>Xpdf GPL Version 2 or 3<br/>"));
-        QVERIFY(notices.at(1).contains("COPYING3"));
+        QVERIFY(notices.at(1).contains("libheif") && notices.at(1).contains("libde265") && notices.at(1).contains("x265"));
+        QVERIFY(notices.at(2).contains("libavif") && notices.at(2).contains("libaom") && notices.at(2).contains("dav1d"));
+        QVERIFY(notices.at(3).contains("libjxl"));
+        QVERIFY(notices.at(4).contains("<br>Xpdf GPL Version 2 or 3<br/>"));
+        QVERIFY(notices.at(4).contains("COPYING3"));
         for (const QString& notice : notices) {
             QVERIFY(notice.startsWith("<span style=\" font-size:10pt; font-weight:800; color:#000000;\">"));
             QVERIFY(notice.contains("<span style=\" font-size:8pt; font-weight:450; color:#000000;\">"));

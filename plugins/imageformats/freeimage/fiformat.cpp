@@ -66,6 +66,12 @@ const KeyInfo kKeys[] = {
     // rows are all there (that reader fills missing rows with black); Qt's
     // built-in writer writes it.
     {"bmp", FIF_UNKNOWN, false},
+    // HEIF is read by the plugin's own libheif reader and AVIF and JPEG XL by
+    // Qt's readers of them, all in a child process; the three are written
+    // by the plugin (heifcodec, avifcodec, jxlcodec).
+    {"heif", FIF_UNKNOWN, true}, {"heic", FIF_UNKNOWN, true},
+    {"avif", FIF_UNKNOWN, true}, {"avifs", FIF_UNKNOWN, false},
+    {"jxl", FIF_UNKNOWN, true},
 };
 
 const KeyInfo* Find(const QByteArray& key)

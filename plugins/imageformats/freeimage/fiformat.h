@@ -23,8 +23,9 @@ bool CanReadKey(const QByteArray& key);
 bool CanWriteKey(const QByteArray& key);
 
 // Keys read (and, for Targa, written) only through Qt's own plugin of them,
-// decoded in a child process: MNG, Targa (.tga), PCX, Sun Raster, SGI, PSD
-// and SVG; and BMP, read by Qt's built-in reader once its rows are checked.
+// decoded in a child process: MNG, Targa (.tga), PCX, Sun Raster, SGI, PSD,
+// SVG, AVIF and JPEG XL; HEIF the same way through the plugin's own libheif
+// reader; and BMP, read by Qt's built-in reader once its rows are checked.
 bool IsQtOnlyKey(const QByteArray& key);
 
 // The format a key names (FIF_UNKNOWN for keys the plugin does not claim).

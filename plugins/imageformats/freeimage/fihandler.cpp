@@ -1,12 +1,16 @@
 #include "fihandler.h"
 
+#include "avifcodec.h"
 #include "fiformat.h"
 #include "filibrary.h"
 #include "fireader.h"
 #include "fisanitize.h"
 #include "fiwriter.h"
+#include "heifcodec.h"
 #include "icoencoder.h"
+#include "jxlcodec.h"
 #include "qtdelegate.h"
+#include "graphics/plugincontract.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -257,6 +261,8 @@ bool FreeImageHandler::write(const QImage& source)
     const QByteArray key = format().toLower();
     if (FiFormat::FromKey(key) == FIF_ICO)
         return WriteIcon(image);
+    if (key == "heif" || key == "heic" || key == "avif" || key == "jxl")
+        return WriteBoxed(key, image);
     if (FiFormat::IsQtOnlyKey(key))
         return QtDelegate::Write(key, image, out, iQuality);
 
@@ -269,6 +275,23 @@ bool FreeImageHandler::write(const QImage& source)
     if (!FiWriter::Encode(image, options, file))
         return false;
     return out->write(file) == file.size();
+}
+
+// HEIF, AVIF and JPEG XL keep Exif and XMP in blocks of their own; the
+// quality says lossless as the program's contract has it.
+bool FreeImageHandler::WriteBoxed(const QByteArray& key, const QImage& image)
+{
+    const PhotoMetadata::Blocks blocks = PhotoMetadata::ForTarget(sDescription, image);
+    const bool lossless = PluginContract::IsLosslessQuality(iQuality);
+    QByteArray file;
+    bool encoded = false;
+    if (key == "avif")
+        encoded = AvifCodec::Encode(image, lossless, iQuality, blocks, file);
+    else if (key == "jxl")
+        encoded = JxlCodec::Encode(image, lossless, iQuality, blocks, file);
+    else
+        encoded = HeifCodec::Encode(image, iQuality, blocks, file);
+    return encoded && device()->write(file) == file.size();
 }
 
 // Every write adds a picture: the icon file is written again from its start
@@ -318,7 +341,9 @@ QVariant FreeImageHandler::option(ImageOption option) const
     case Description: {
         if (sDescription.isEmpty() && device() && device()->isReadable()) {
             Load();
-            return pReader ? pReader->Description() : QString();
+            if (pReader)
+                return pReader->Description();
+            return pDelegate ? pDelegate->Description() : QString();
         }
         return sDescription;
     }

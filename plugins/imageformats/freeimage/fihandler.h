@@ -1,4 +1,5 @@
-// General Qt image-format plugin on FreeImage, libjxr and Exiv2: the formats
+// General Qt image-format plugin on FreeImage, libjxr, libheif, libavif,
+// libjxl and Exiv2: the formats
 // nothing installed reads or writes, and those whose options or metadata
 // Qt's own handlers cannot honour (see fiformat.cpp for the keys).
 #ifndef KORVANE_FI_HANDLER_H
@@ -69,6 +70,7 @@ private:
     bool DelegatePage() const;
     QImage Scaled(const QImage& picture) const;
     bool WriteIcon(const QImage& image);
+    bool WriteBoxed(const QByteArray& key, const QImage& image);
 
     mutable bool bLoaded = false;
     mutable QByteArray baFile;

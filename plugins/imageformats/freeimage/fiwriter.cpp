@@ -9,6 +9,8 @@
 #include "pngcodec.h"
 #include "webpcodec.h"
 
+#include "graphics/plugincontract.h"
+
 #include <QColorSpace>
 #include <QHash>
 
@@ -218,7 +220,7 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
 
     // JPEG, PNG and WebP straight from the picture's buffer.
     if (fif == FIF_WEBP)
-        return WebpCodec::Encode(image, options.quality > 100, options.quality < 0 ? 75 : options.quality, profile, file);
+        return WebpCodec::Encode(image, PluginContract::IsLosslessQuality(options.quality), options.quality < 0 ? 75 : options.quality, profile, file);
     if (fif == FIF_JPEG || fif == FIF_PNG) {
         if (fif == FIF_PNG)
             return PngCodec::Encode(image, PngLevel(options.quality), profile, fields, file);

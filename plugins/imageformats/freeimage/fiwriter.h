@@ -21,7 +21,7 @@ struct Options
 //   JPEG, JNG   quality 0..100 (unset 75)
 //   PNG         quality as Qt's writer: deflate level (100 - q) * 9 / 91; unset,
 //               one of the two fastest levels chosen on a sample of rows
-//   WebP        quality 256 (or anything above 100) lossless, else 0..100
+//   WebP        lossless by PluginContract::IsLosslessQuality, else 0..100
 //   JPEG 2000   compression 1 lossless, 2..512 the rate, unset 16
 //   JPEG XR     quality 100 lossless, else 0..99 (unset 90)
 //   TIFF        compression 0 none, else LZW

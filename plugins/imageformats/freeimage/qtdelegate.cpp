@@ -1,5 +1,6 @@
 #include "qtdelegate.h"
 
+#include "heifcodec.h"
 #include "jail.h"
 
 #include <QBuffer>
@@ -69,6 +70,10 @@ struct Registry
 
     QImageIOPlugin* Plugin(const QByteArray& key)
     {
+        // HEIF goes to the plugin's own reader: Qt's reads the first image
+        // of a file only.
+        if (key == "heif" || key == "heic")
+            return HeifCodec::Plugin();
         QMutexLocker lock(&mutex);
         if (!bScanned)
             Scan();
@@ -191,6 +196,9 @@ bool DecodeInChild(QImageIOPlugin& plugin, const QByteArray& file, const QByteAr
         if (!sequential || bytes >= kBatchBytes || at + 1 >= count || out.images.size() >= Jail::MaxImages)
             break;
     }
+    // The file's text, known once a picture is read.
+    if (handler->supportsOption(QImageIOHandler::Description))
+        out.data = handler->option(QImageIOHandler::Description).toString().toUtf8();
     return !out.images.isEmpty();
 }
 
@@ -333,6 +341,8 @@ bool QtDelegateReader::Decode(int page)
     }
     iPageCount = qMax(ToInt(result.numbers.at(0)), page + result.images.size());
     iLoopCount = ToInt(result.numbers.at(1));
+    if (sDescription.isEmpty())
+        sDescription = QString::fromUtf8(result.data.left(Jail::MaxData));
     bAnimation = result.numbers.at(2) != 0;
     for (int i = 0; i < result.images.size(); ++i) {
         PageInfo info;

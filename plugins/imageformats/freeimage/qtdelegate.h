@@ -15,6 +15,7 @@
 #include <QMap>
 #include <QSet>
 #include <QSize>
+#include <QString>
 
 class QIODevice;
 
@@ -70,6 +71,9 @@ public:
     void SetBackgroundColor(const QColor& color);
 
     int PageCount() const { return iPageCount; }
+    // The file's text as the plugin's reader describes it (the preview's
+    // key layout for HEIF), known once a page was decoded.
+    QString Description() const { return sDescription; }
     int LoopCount() const { return iLoopCount; }
     bool Animation() const { return bAnimation; }
 
@@ -107,6 +111,7 @@ private:
     int iPageCount = 0;
     int iLoopCount = 0;
     bool bAnimation = false;
+    QString sDescription;
 };
 
 #endif
