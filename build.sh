@@ -19,6 +19,7 @@ PACKAGES=(
   libheif-dev libavif-dev libjxl-dev libheif-examples libavif-bin libjxl-tools
   imagemagick webp libopenjp2-tools icoutils libimage-exiftool-perl netpbm
   xvfb xauth
+  desktop-file-utils appstream shared-mime-info
 )
 
 as_root() {

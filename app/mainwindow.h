@@ -41,6 +41,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Files and folders named at start: a file is added as if dropped on the
+    // window, a folder is walked as "Add Folder" walks it.
+    void AddStartupPaths(const QStringList& paths);
+
 public slots:
     void AddSrcFiles();
     void AddSrcFolder();
@@ -110,6 +114,8 @@ private:
     int SrcRowOf(const QString& path) const;
     QList<int> SelectedSrcRows() const;
     void AddSrcFile(const QString& path);
+    bool AddDroppedFile(const QString& path);
+    void AddFolderFiles(const QString& folder);    // what "Add Folder" adds
     void FinishAddingSrc(int previousCount);
     QStandardItem* SrcIndexItem(int index) const;
     void UpdateSrcPreview();

@@ -35,18 +35,23 @@ const QPixmap& CheckerboardTile()
 }
 
 // A label-sized pixmap with the picture scaled into it, its aspect ratio
-// kept, in the middle; transparent around it.
-QPixmap PreviewPixmap(const QImage& image, const QSize& size)
+// kept, in the middle; transparent around it. It has the label's device
+// pixels, so that a high-density screen shows the picture sharp.
+QPixmap PreviewPixmap(const QImage& image, const QSize& size, qreal ratio)
 {
-    const QImage scaled = image.scaled(size, Qt::KeepAspectRatio, Qt::FastTransformation);
-    QPixmap pixmap(size);
+    const QSize pixels = size * ratio;
+    const QImage scaled = image.scaled(pixels, Qt::KeepAspectRatio, Qt::FastTransformation);
+    QPixmap pixmap(pixels);
     pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    QRect target(QPoint(0, 0), scaled.size());
-    target.moveCenter(pixmap.rect().center());
-    if (image.hasAlphaChannel())
-        painter.drawTiledPixmap(target, CheckerboardTile());
-    painter.drawImage(target.topLeft(), scaled);
+    {
+        QPainter painter(&pixmap);
+        QRect target(QPoint(0, 0), scaled.size());
+        target.moveCenter(pixmap.rect().center());
+        if (image.hasAlphaChannel())
+            painter.drawTiledPixmap(target, CheckerboardTile());
+        painter.drawImage(target.topLeft(), scaled);
+    }
+    pixmap.setDevicePixelRatio(ratio);
     return pixmap;
 }
 
@@ -115,7 +120,7 @@ void MainWindow::UpdateSrcPreview()
     pSrcPreviewLbl->setText(tr("Loading..."));
     pSrcInfoLbl->clear();
     StartPreviewReader(lSrcReaders, lSelSrcFiles.first(), SLOT(UpdateSrcPreview(QImage)),
-                       pSrcPreviewLbl->size().expandedTo(pSrcPreviewLbl->minimumSize()));
+                       pSrcPreviewLbl->size().expandedTo(pSrcPreviewLbl->minimumSize()) * devicePixelRatioF());
 }
 
 void MainWindow::UpdateTgtPreview()
@@ -129,7 +134,7 @@ void MainWindow::UpdateTgtPreview()
     pTgtPreviewLbl->setText(tr("Loading..."));
     pTgtInfoLbl->clear();
     StartPreviewReader(lTgtReaders, sSelTgtFile, SLOT(UpdateTgtPreview(QImage)),
-                       pTgtPreviewLbl->size().expandedTo(pTgtPreviewLbl->minimumSize()));
+                       pTgtPreviewLbl->size().expandedTo(pTgtPreviewLbl->minimumSize()) * devicePixelRatioF());
 }
 
 void MainWindow::UpdateSrcPreview(const QImage& srcImage)
@@ -142,7 +147,7 @@ void MainWindow::UpdateSrcPreview(const QImage& srcImage)
         // The dimension line gives the file's size, not the decoded one.
         if (!imageSize.isValid())
             imageSize = srcImage.size();
-        pSrcPreviewLbl->setPixmap(PreviewPixmap(srcImage, pSrcPreviewLbl->size()));
+        pSrcPreviewLbl->setPixmap(PreviewPixmap(srcImage, pSrcPreviewLbl->size(), devicePixelRatioF()));
         pSrcInfoLbl->setText(tr("Source Dimension:") + tr("%1").arg(imageSize.width()) + tr(" x ")
                              + tr("%1").arg(imageSize.height()));
         return;
@@ -163,7 +168,7 @@ void MainWindow::UpdateTgtPreview(const QImage& targetImage)
     if (!targetImage.isNull() && !sSelTgtFile.isEmpty()) {
         if (!imageSize.isValid())
             imageSize = targetImage.size();
-        pTgtPreviewLbl->setPixmap(PreviewPixmap(targetImage, pTgtPreviewLbl->size()));
+        pTgtPreviewLbl->setPixmap(PreviewPixmap(targetImage, pTgtPreviewLbl->size(), devicePixelRatioF()));
         pTgtInfoLbl->setText(tr("Target Dimension:") + tr("%1").arg(imageSize.width()) + tr(" x ")
                              + tr("%1").arg(imageSize.height()));
         return;

@@ -4,13 +4,13 @@
 #include "dialogfolder.h"
 #include "filelistmodel.h"
 #include "imagecodecvetoer.h"
+#include "sourcefolder.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDirIterator>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -132,13 +132,14 @@ void MainWindow::AddSrcFolder()
     settings.endGroup();
     pSrcSelModel->clearSelection();
     const int previousCount = SourceFileList.size();
-    QDirIterator it(folder, QStringList(QStringLiteral("*.*")), QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (QFile::exists(path))
-            AddSrcFile(path);
-    }
+    AddFolderFiles(folder);
     FinishAddingSrc(previousCount);
+}
+
+void MainWindow::AddFolderFiles(const QString& folder)
+{
+    for (const QString& path : SourceFolderFiles(folder))
+        AddSrcFile(path);
 }
 
 void MainWindow::AddSrcFile(const QString& path)
@@ -202,13 +203,36 @@ void MainWindow::dropEvent(QDropEvent* event)
     const int previousCount = SourceFileList.size();
     const QList<QUrl> urls = event->mimeData()->urls();
     for (const QUrl& url : urls) {
-        const QString path = url.toLocalFile();
-        const PLMImageCodecID id = PLMImageCodec(path).ID();
-        if (id == PLMCodecInvalid || id == PLMCodecCount)
-            continue;
-        event->acceptProposedAction();
-        if (QFile::exists(path))
-            AddSrcFile(path);
+        if (AddDroppedFile(url.toLocalFile()))
+            event->acceptProposedAction();
+    }
+    FinishAddingSrc(previousCount);
+}
+
+// A dropped file is taken when a codec has its extension; false otherwise.
+bool MainWindow::AddDroppedFile(const QString& path)
+{
+    const PLMImageCodecID id = PLMImageCodec(path).ID();
+    if (id == PLMCodecInvalid || id == PLMCodecCount)
+        return false;
+    if (QFile::exists(path))
+        AddSrcFile(path);
+    return true;
+}
+
+void MainWindow::AddStartupPaths(const QStringList& paths)
+{
+    qDebug() << "MainWindow::AddStartupPaths";
+    if (paths.isEmpty())
+        return;
+    bAddingSrc = true;
+    setUpdatesEnabled(false);
+    const int previousCount = SourceFileList.size();
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isDir())
+            AddFolderFiles(path);
+        else
+            AddDroppedFile(path);
     }
     FinishAddingSrc(previousCount);
 }
