@@ -1,5 +1,7 @@
 #include "editsettings.h"
 
+#include "applyedits.h"
+
 #include <QCoreApplication>
 #include <QFontInfo>
 #include <QMutex>
@@ -24,6 +26,25 @@ QStringList FlipModeNames()
     return {QCoreApplication::translate("EditSettings", "None"),
             QCoreApplication::translate("EditSettings", "Horizontal"),
             QCoreApplication::translate("EditSettings", "Vertical")};
+}
+
+double TextPointsPerPixel()
+{
+    // A large size keeps the font engine's whole-pixel rounding negligible.
+    QFont font;
+    font.setPointSizeF(720.0);
+    const int pixels = QFontInfo(font).pixelSize();
+    return pixels > 0 ? 720.0 / pixels : 0.75;
+}
+
+int TextPointSize(int fontUnit, int fontSize, int pageHeight, double pointsPerPixel)
+{
+    double points = fontSize;
+    if (fontUnit == FontUnitPixels)
+        points = fontSize * pointsPerPixel;
+    else if (fontUnit == FontUnitPercent)
+        points = pageHeight * fontSize * pointsPerPixel / 100.0;
+    return qMax(1, RoundHalfUp(points));
 }
 
 TextParams::TextParams()

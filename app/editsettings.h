@@ -35,6 +35,16 @@ QStringList SizeUnitNames();    // "pixels", "percentage of source size"
 QStringList FontUnitNames();    // "points", "pixels", "percentage of source height"
 QStringList FlipModeNames();    // "None", "Horizontal", "Vertical"
 
+// Points of a font per pixel of its size (em) as the text is drawn, on the
+// screen and by the conversion alike.
+double TextPointsPerPixel();
+
+// The point size a text watermark's stored font carries for a size entered
+// in fontUnit: points as they are, pixels through pointsPerPixel, percent of
+// pageHeight through both (the conversion then sets that percent as a pixel
+// size of each page). At least 1.
+int TextPointSize(int fontUnit, int fontSize, int pageHeight, double pointsPerPixel);
+
 // Item type numbers shared by the stored watermarks and the edit scene's items
 // (the graphics view's user type base 65536 plus 2 and 3).
 enum ItemEditedType {

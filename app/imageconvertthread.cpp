@@ -412,6 +412,12 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
             const CodecThreadsOnThread threadsGrant;
             image = reader.read();
         }
+        // A decode the cancel stopped (a jailed decoder is ended at once) is
+        // no failure of the source.
+        if (image.isNull() && IsCanceled(cancel)) {
+            result.state = ConvertCanceled;
+            return result;
+        }
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile
                                     + QStringLiteral(" Failed");
@@ -447,6 +453,11 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         {
             const CodecThreadsOnThread threadsGrant;
             image = reader.read();
+        }
+        if (image.isNull() && IsCanceled(cancel)) {
+            RemoveWritten(result.tgtFiles);
+            result.state = ConvertCanceled;
+            return result;
         }
         if (image.isNull()) {
             qWarning().noquote() << QStringLiteral("ThreadFunction(ImageConvertData)   Load ") + job.srcFile

@@ -480,7 +480,7 @@ int EditScene::LoadItems(const EditSettings& settings)
             item->setZValue(stored->zValue);
             TextParams p = stored->params;
             if (p.fontUnit == FontUnitPercent)
-                p.font.setPointSize(qMax(1, RoundHalfUp(iBgHeight * pointsPerPixel * p.fontSize / 100.0)));
+                p.font.setPointSize(TextPointSize(p.fontUnit, p.fontSize, iBgHeight, pointsPerPixel));
             item->setFont(DisplayFont(p));
             item->setDefaultTextColor(p.color);
             item->setOpacity(p.opacity / 100.0);

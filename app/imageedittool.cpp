@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QFontComboBox>
-#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -148,15 +147,6 @@ QToolButton* MakeStyleButton(const char* icon)
 }
 
 } // namespace
-
-double TextPointsPerPixel()
-{
-    // A large size keeps the font engine's whole-pixel rounding negligible.
-    QFont font;
-    font.setPointSizeF(720.0);
-    const int pixels = QFontInfo(font).pixelSize();
-    return pixels > 0 ? 720.0 / pixels : 0.75;
-}
 
 // ---------------------------------------------------------------- ResizeTool
 
@@ -570,13 +560,8 @@ void TextTool::LoadParams(const TextParams& params)
 void TextTool::GetParams(TextParams& params) const
 {
     const int size = FontSize();
-    int points = size;
-    if (iFontUnit == FontUnitPixels)
-        points = RoundHalfUp(size * dPointsPerPixel);
-    else if (iFontUnit == FontUnitPercent)
-        points = RoundHalfUp(iBgHeight * size * dPointsPerPixel / 100.0);
     QFont font = pFontCmB->currentFont();
-    font.setPointSize(qMax(1, points));
+    font.setPointSize(TextPointSize(iFontUnit, size, iBgHeight, dPointsPerPixel));
     font.setWeight(pBoldBtn->isChecked() ? QFont::Bold : QFont::Normal);
     font.setItalic(pItalicBtn->isChecked());
     font.setUnderline(pUnderlineBtn->isChecked());

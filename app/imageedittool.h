@@ -21,10 +21,6 @@ class QSlider;
 class QSpinBox;
 class QToolButton;
 
-// Points of a font per pixel of its size (em) as the text is drawn, on the
-// screen and by the conversion alike.
-double TextPointsPerPixel();
-
 class ResizeTool : public QWidget
 {
     Q_OBJECT
