@@ -1,20 +1,33 @@
-// Answers the modal dialogs a widget test provokes, and drops files.
+// Answers the modal dialogs a widget test provokes, drops files, makes
+// pictures and records the addresses handed to the desktop.
 #ifndef KORVANE_TESTS_DIALOGDRIVER_H
 #define KORVANE_TESTS_DIALOGDRIVER_H
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QDropEvent>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QUrl>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <functional>
 
 namespace KorvaneTest {
+
+// Records the addresses the program asks the desktop to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// A picture of one colour saved at path (format by suffix); answers the path.
+inline QString SavePicture(const QString& path, QSize size, QColor color = QColor(30, 120, 200),
+                           QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    image.fill(color);
+    return image.save(path) ? path : QString();
+}
 
 // Runs `answer` on the next modal dialog of type T once it is shown.
 template <typename T>
@@ -84,6 +97,13 @@ inline bool DropFiles(QWidget* target, const QStringList& files)
     // that come from a real drag.
     static_cast<QObject*>(target)->event(&event);
     return event.isAccepted();
+}
+
+// Adds files through the file dialog the action (the window's "Add Source(s)") opens.
+inline void AddFiles(QAction* addAction, const QStringList& files)
+{
+    ChooseFiles(files);
+    addAction->trigger();
 }
 
 } // namespace KorvaneTest

@@ -1,31 +1,17 @@
+// The dialogs around a conversion: the format options (alone and opened from the main window), the results report
+// and the preferences.
 #include "testsupport.h"
 
 #include "convertdlgs.h"
+#include "dialogdriver.h"
+#include "imagecodecdlg.h"
+#include "mainwindow.h"
 
-#include <QCheckBox>
-#include <QDesktopServices>
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QSettings>
-#include <QStyleOptionButton>
-#include <QTabWidget>
-
-// Records the addresses a dialog asks the desktop to open.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
-
-class ConvertDlgsTest : public QObject
+class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    UrlRecorder recorder;
+    KorvaneTest::UrlRecorder recorder;
 
     static QVariant stored(const QString& key)
     {
@@ -38,11 +24,21 @@ class ConvertDlgsTest : public QObject
         QSettings("Pelmora", "Korvane").setValue(QStringLiteral("Settings/") + key, value);
     }
 
+    // The push button showing the text.
     static QPushButton* button(QWidget* pDialog, const QString& text)
     {
         for (QPushButton* pButton : pDialog->findChildren<QPushButton*>())
             if (pButton->text() == text)
                 return pButton;
+        return nullptr;
+    }
+    static void press(QDialog& dialog, QDialogButtonBox::StandardButton which) { QTest::mouseClick(standardButton(&dialog, which), Qt::LeftButton); }
+
+    static QLabel* labelWithToolTip(QDialog& dialog)
+    {
+        for (QLabel* label : dialog.findChildren<QLabel*>())
+            if (!label->toolTip().isEmpty())
+                return label;
         return nullptr;
     }
 
@@ -61,18 +57,16 @@ class ConvertDlgsTest : public QObject
         QTest::mouseClick(pBox, Qt::LeftButton, Qt::NoModifier, indicator.center());
     }
 
-    // Ends the dialog the way the user would: "click:<button text>", "ok"
-    // (the standard OK button), "escape" or "close" (the title bar's close
-    // button).
+    // Ends the dialog the way the user would: "click:<button text>", "ok" or "cancel" (the standard buttons),
+    // "escape" or "close" (the title bar's close button).
     static void finish(QDialog* pDialog, const QString& how)
     {
-        if (how == QStringLiteral("ok")) {
-            if (QPushButton* pButton = standardButton(pDialog, QDialogButtonBox::Ok))
-                QTest::mouseClick(pButton, Qt::LeftButton);
-        } else if (how.startsWith(QStringLiteral("click:"))) {
-            QPushButton* pButton = button(pDialog, how.mid(6));
-            if (pButton)
-                QTest::mouseClick(pButton, Qt::LeftButton);
+        QPushButton* pButton = how.startsWith("click:") ? button(pDialog, how.mid(6))
+                               : how == "ok"            ? standardButton(pDialog, QDialogButtonBox::Ok)
+                               : how == "cancel"        ? standardButton(pDialog, QDialogButtonBox::Cancel)
+                                                        : nullptr;
+        if (pButton) {
+            QTest::mouseClick(pButton, Qt::LeftButton);
         } else if (how == QStringLiteral("escape")) {
             pDialog->activateWindow();
             if (QTest::qWaitForWindowActive(pDialog))
@@ -82,8 +76,8 @@ class ConvertDlgsTest : public QObject
         }
     }
 
-    // Runs the dialog modally; `answer` acts on it from inside its loop. A
-    // dialog left open by a failed step ends with -1 after five seconds.
+    // Runs the dialog modally; `answer` acts on it from inside its loop. A dialog left open by a failed step ends
+    // with -1 after five seconds.
     template <typename Answer>
     static int run(QDialog& dialog, Answer answer)
     {
@@ -115,69 +109,21 @@ private slots:
         recorder.opened.clear();
     }
 
-    void resultsReport_data()
-    {
-        QTest::addColumn<QVector<int>>("counts");
-        QTest::addColumn<QString>("countsText");
-        QTest::addColumn<bool>("note");
-        QTest::addColumn<bool>("canOpen");
-        QTest::newRow("two of three") << QVector<int>{3, 2, 1, 0}
-                                      << "Selected Files:3\nSucceeded Files:2\nFailed Files:1\nCanceled Files:0"
-                                      << true << true;
-        QTest::newRow("nothing succeeded") << QVector<int>{12, 0, 0, 12}
-                                           << "Selected Files:12\nSucceeded Files:0\nFailed Files:0\nCanceled Files:12"
-                                           << false << false;
-        QTest::newRow("one failed") << QVector<int>{1, 0, 1, 0}
-                                    << "Selected Files:1\nSucceeded Files:0\nFailed Files:1\nCanceled Files:0"
-                                    << true << false;
-    }
-
-    void resultsReport()
-    {
-        QFETCH(QVector<int>, counts);
-        QFETCH(QString, countsText);
-        QFETCH(bool, note);
-        QFETCH(bool, canOpen);
-
-        const QString folder = QDir::tempPath();
-        ConvertResultsDlg dialog(counts.constData(), folder, nullptr);
-        QStringList texts;
-        for (QLabel* pLabel : dialog.findChildren<QLabel*>())
-            texts << pLabel->text();
-        QStringList expected{countsText};
-        if (note)
-            expected << "Note: Files failed in a batch conversion on a computer with multi-core processer\n"
-                        "may succeed if they are converted separately.";
-        QCOMPARE(texts, expected);
-
-        QCheckBox* pNotShow = dialog.findChild<QCheckBox*>();
-        QVERIFY(pNotShow);
-        QCOMPARE(pNotShow->text(), QStringLiteral("Do not show again"));
-        QVERIFY(!pNotShow->isChecked());
-
-        QDialogButtonBox* pBox = dialog.findChild<QDialogButtonBox*>();
-        QPushButton* pOpen = button(&dialog, QStringLiteral("Open Target"));
-        QPushButton* pOk = button(&dialog, QStringLiteral("OK"));
-        QVERIFY(pOpen && pOk);
-        QCOMPARE(pBox->buttonRole(pOpen), QDialogButtonBox::AcceptRole);
-        QCOMPARE(pBox->buttonRole(pOk), QDialogButtonBox::RejectRole);
-        QCOMPARE(pOpen->isEnabled(), canOpen);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Convert Results"));
-    }
-
     void resultsStoreChoice_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("tick");
         QTest::addColumn<int>("result");
         QTest::addColumn<bool>("opens");
+        QTest::addColumn<bool>("sameAsSource");     // no one folder to open
+        QTest::newRow("Open Target, same as source") << "click:Open Target" << false << int(QDialog::Accepted) << false << true;
         for (bool tick : {false, true}) {
             const char* suffix = tick ? " ticked" : " unticked";
             QTest::newRow(qPrintable("Open Target" + QString(suffix)))
-                << "click:Open Target" << tick << int(QDialog::Accepted) << true;
-            QTest::newRow(qPrintable("OK" + QString(suffix))) << "click:OK" << tick << int(QDialog::Rejected) << false;
-            QTest::newRow(qPrintable("Escape" + QString(suffix))) << "escape" << tick << int(QDialog::Rejected) << false;
-            QTest::newRow(qPrintable("close" + QString(suffix))) << "close" << tick << int(QDialog::Rejected) << false;
+                << "click:Open Target" << tick << int(QDialog::Accepted) << true << false;
+            QTest::newRow(qPrintable("OK" + QString(suffix))) << "click:OK" << tick << int(QDialog::Rejected) << false << false;
+            QTest::newRow(qPrintable("Escape" + QString(suffix))) << "escape" << tick << int(QDialog::Rejected) << false << false;
+            QTest::newRow(qPrintable("close" + QString(suffix))) << "close" << tick << int(QDialog::Rejected) << false << false;
         }
     }
 
@@ -187,12 +133,16 @@ private slots:
         QFETCH(bool, tick);
         QFETCH(int, result);
         QFETCH(bool, opens);
-
+        QFETCH(bool, sameAsSource);
+        // "Open Target" is offered when a file succeeded; the box starts unticked.
+        const int none[4] = {12, 0, 0, 12};
+        ConvertResultsDlg nothing(none, QDir::tempPath(), nullptr);
+        QVERIFY(!button(&nothing, "Open Target")->isEnabled() && !nothing.findChild<QCheckBox*>()->isChecked());
         // The stored value starts opposite to what the dialog must write.
         store("ReportCResults", tick);
         QTemporaryDir target(QDir::tempPath() + QStringLiteral("/korvane results #1-XXXXXX"));
         QVERIFY(target.isValid());
-        const QString folder = target.path();
+        const QString folder = sameAsSource ? QStringLiteral("Same as source file") : target.path();
         const int counts[4] = {2, 1, 0, 1};
         ConvertResultsDlg dialog(counts, folder, nullptr);
         const int code = run(dialog, [&](QDialog* pDialog) {
@@ -205,143 +155,121 @@ private slots:
         QCOMPARE(recorder.opened, opens ? QList<QUrl>{QUrl::fromLocalFile(folder)} : QList<QUrl>());
     }
 
-    void resultsOpenTargetWithoutFolder()
-    {
-        const QString folder = QStringLiteral("Same as source file");
-        const int counts[4] = {2, 2, 0, 0};
-        ConvertResultsDlg dialog(counts, folder, nullptr);
-        const int code = run(dialog, [](QDialog* pDialog) { finish(pDialog, "click:Open Target"); });
-        QCOMPARE(code, int(QDialog::Accepted));
-        QVERIFY(recorder.opened.isEmpty());
-        QCOMPARE(stored("ReportCResults"), QVariant(true));
-    }
-
-    void crashReport_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("tick");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("OK unticked") << "ok" << false << QVariant(true);
-        QTest::newRow("OK ticked") << "ok" << true << QVariant(false);
-        QTest::newRow("close ticked") << "close" << true << QVariant();
-        QTest::newRow("Escape ticked") << "escape" << true << QVariant();
-    }
-
-    void crashReport()
-    {
-        QFETCH(QString, how);
-        QFETCH(bool, tick);
-        QFETCH(QVariant, expected);
-
-        ConvertCrashDlg dialog;
-        QCOMPARE(dialog.findChild<QLabel*>()->text(),
-                 QStringLiteral("Korvane Image Converter did not shut down correctly.\n"
-                                "Note: Files failed in a batch conversion on a computer with multi-core processer\n"
-                                "may succeed if they are converted separately."));
-        const int code = run(dialog, [&](QDialog* pDialog) {
-            if (tick)
-                clickCheckBox(pDialog->findChild<QCheckBox*>());
-            finish(pDialog, how);
-        });
-        // Any way out but OK leaves the report armed for the next time.
-        QCOMPARE(code, expected.isValid() ? int(QDialog::Accepted) : int(QDialog::Rejected));
-        QCOMPARE(stored("ReportCrash"), expected);
-    }
-
-    void preferencesLoad()
-    {
-        {
-            SettingsDlg dialog(nullptr);
-            QTabWidget* pTabs = dialog.findChild<QTabWidget*>();
-            QVERIFY(pTabs);
-            QCOMPARE(pTabs->count(), 3);
-            const QStringList tabs{"Startup", "Edit", "Convert"};
-            const QStringList boxes{"Do not show crash report after startup", "Do not show reminds after editing",
-                                    "Do not show convert results after conversion"};
-            for (int i = 0; i < 3; ++i) {
-                QCOMPARE(pTabs->tabText(i), tabs.at(i));
-                QCheckBox* pBox = pTabs->widget(i)->findChild<QCheckBox*>();
-                QVERIFY(pBox);
-                QCOMPARE(pBox->text(), boxes.at(i));
-                // Nothing stored means every report is on.
-                QVERIFY(!pBox->isChecked());
-            }
-        }
-        store("ReportCrash", false);
-        store("RemindESettings", true);
-        store("ReportCResults", false);
-        SettingsDlg dialog(nullptr);
-        QTabWidget* pTabs = dialog.findChild<QTabWidget*>();
-        QVERIFY(pTabs->widget(0)->findChild<QCheckBox*>()->isChecked());
-        QVERIFY(!pTabs->widget(1)->findChild<QCheckBox*>()->isChecked());
-        QVERIFY(pTabs->widget(2)->findChild<QCheckBox*>()->isChecked());
-    }
-
     void preferencesSave_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("saves");
-        QTest::newRow("OK") << "ok" << true;
-        QTest::newRow("Cancel") << "cancel" << false;
-        QTest::newRow("close") << "close" << false;
+        for (const char* how : {"ok", "cancel", "close"})
+            QTest::newRow(how) << how << (QString(how) == "ok");
     }
 
     void preferencesSave()
     {
         QFETCH(QString, how);
         QFETCH(bool, saves);
-
+        // Nothing stored means a report is on; a ticked box is a report switched off.
         store("ReportCrash", true);
-        store("RemindESettings", false);
-        store("ReportCResults", true);
+        store("ReportCResults", false);
         SettingsDlg dialog(nullptr);
         const int code = run(dialog, [&](QDialog* pDialog) {
             QTabWidget* pTabs = pDialog->findChild<QTabWidget*>();
+            QCOMPARE(pTabs->count(), 3);
             for (int i = 0; i < pTabs->count(); ++i) {
+                QCOMPARE(pTabs->widget(i)->findChild<QCheckBox*>()->isChecked(), i == 2);
                 pTabs->setCurrentIndex(i);
                 clickCheckBox(pTabs->widget(i)->findChild<QCheckBox*>());
             }
-            if (how == QStringLiteral("cancel"))
-                QTest::mouseClick(standardButton(pDialog, QDialogButtonBox::Cancel), Qt::LeftButton);
-            else
-                finish(pDialog, how);
+            finish(pDialog, how);
         });
         QCOMPARE(code, saves ? int(QDialog::Accepted) : int(QDialog::Rejected));
-        QCOMPARE(stored("ReportCrash"), QVariant(!saves));
-        QCOMPARE(stored("RemindESettings"), QVariant(saves));
-        QCOMPARE(stored("ReportCResults"), QVariant(!saves));
+        QCOMPARE(QVariantList({stored("ReportCrash"), stored("RemindESettings"), stored("ReportCResults")}),
+                 QVariantList({!saves, saves ? QVariant(false) : QVariant(), saves}));
     }
 
-    // Switching the results off in the dialog shows in the preferences,
-    // and switching it back on there is what the next batch reads.
-    void resultsChoiceRoundTripsThroughPreferences()
+    // A stored value out of the slider's range is shown in range; the label follows the slider; OK stores, Cancel
+    // leaves the options.
+    void qualityAndLossless()
     {
-        const QString folder = QDir::tempPath();
-        const int counts[4] = {1, 1, 0, 0};
-        ConvertResultsDlg results(counts, folder, nullptr);
-        run(results, [](QDialog* pDialog) {
-            clickCheckBox(pDialog->findChild<QCheckBox*>());
-            finish(pDialog, "click:OK");
-        });
-        QCOMPARE(stored("ReportCResults"), QVariant(false));
+        ConvertSettings settings;
+        settings.JPEGCmpsnQuality = 250;
+        JPEGDlg jpeg(&settings, nullptr);
+        QCOMPARE(jpeg.findChild<QSlider*>()->value(), 100);
+        jpeg.findChild<QSlider*>()->setValue(42);
+        QCOMPARE(labelWithToolTip(jpeg)->text(), QString("42"));
+        QCOMPARE(settings.JPEGCmpsnQuality, 250);
+        jpeg.show();
+        press(jpeg, QDialogButtonBox::Ok);
+        QCOMPARE(settings.JPEGCmpsnQuality, 42);
+        settings.J2000LlCmpsn = true;
+        settings.J2000CmpsnRate = 1;            // below the slider's range
+        JPEG2000Dlg dialog(&settings, nullptr);
+        QSlider* slider = dialog.findChild<QSlider*>();
+        QCOMPARE(dialog.findChild<QComboBox*>()->currentText(), QString("Lossless Compression"));
+        QVERIFY(!slider->isEnabled());
+        QCOMPARE(labelWithToolTip(dialog)->text(), QString("2"));
+        dialog.findChild<QComboBox*>()->setCurrentIndex(1);
+        QVERIFY(slider->isEnabled() && labelWithToolTip(dialog)->isEnabled());
+        slider->setValue(20);
+        dialog.show();
+        press(dialog, QDialogButtonBox::Ok);
+        QVERIFY(!settings.J2000LlCmpsn && settings.J2000CmpsnRate == 20);
+        settings.JPEGXRCmpsnQuality = 100;
+        JPEGXRDlg xr(&settings, nullptr);
+        QCOMPARE(xr.findChild<QSlider*>()->value(), 99);
+        QCOMPARE(xr.findChild<QComboBox*>()->currentIndex(), 1);   // JPEG XR lossless is off by default
+        xr.show();
+        press(xr, QDialogButtonBox::Ok);
+        QCOMPARE(settings.JPEGXRCmpsnQuality, 99);
+        for (bool confirm : {false, true}) {
+            WEBPDlg webp(&settings, nullptr);
+            webp.findChild<QComboBox*>()->setCurrentIndex(0);
+            webp.findChild<QSlider*>()->setValue(55);  // moved while lossless: still stored
+            webp.show();
+            press(webp, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+            QCOMPARE(settings.WEBPLlCmpsn, confirm);
+            QCOMPARE(settings.WEBPCmpsnQuality, confirm ? 55 : 100);
+        }
+    }
 
-        SettingsDlg preferences(nullptr);
-        bool bShownTicked = false;
-        const int code = run(preferences, [&](QDialog* pDialog) {
-            QTabWidget* pTabs = pDialog->findChild<QTabWidget*>();
-            pTabs->setCurrentIndex(2);
-            QCheckBox* pBox = pTabs->widget(2)->findChild<QCheckBox*>();
-            bShownTicked = pBox->isChecked();
-            clickCheckBox(pBox);
-            finish(pDialog, "ok");
-        });
-        QCOMPARE(code, int(QDialog::Accepted));
-        QVERIFY(bShownTicked);
-        QCOMPARE(stored("ReportCResults"), QVariant(true));
-        QCOMPARE(stored("ReportCrash"), QVariant(true));
-        QCOMPARE(stored("RemindESettings"), QVariant(true));
+    // "Format Settings..." opens the dialog of the chosen format, and what it sets is stored when the window goes.
+    void formatSettingsButtonOpensTheMatchingDialog()
+    {
+        QSettings("Pelmora", "Korvane").clear();
+        {
+            MainWindow window;
+            window.show();
+            const QList<QPair<QString, QString>> formats = {
+                {"ICO (.ico)", "ICO Settings"}, {"JPEG (.jpg)", "JPEG Settings"},
+                {"JPEG2000 (.jp2)", "JPEG2000 Settings"}, {"JPEG XR (.jxr)", "JPEG XR Settings"},
+                {"PDF (.pdf)", "PDF Settings"}, {"WEBP (.webp)", "WebP Settings"},
+                {"HEIF (.heic)", "HEIF Settings"}, {"AVIF (.avif)", "AVIF Settings"},
+                {"JPEG XL (.jxl)", "JPEG XL Settings"}};
+            for (const auto& format : formats) {
+                window.pTgtFmtCmB->setCurrentIndex(window.pTgtFmtCmB->findText(format.first));
+                QVERIFY(window.pTgtFmtSettingsBtn->isEnabled());
+                QString title;
+                KorvaneTest::AnswerNextModal<ImageCodecDlg>([&title](ImageCodecDlg* dialog) {
+                    title = dialog->windowTitle();
+                    QComboBox* type = dialog->findChild<QComboBox*>();
+                    if (dialog->windowTitle() == "WebP Settings" || dialog->windowTitle() == "AVIF Settings")
+                        type->setCurrentIndex(0);
+                    if (dialog->windowTitle() == "HEIF Settings" || dialog->windowTitle() == "JPEG XL Settings")
+                        dialog->findChild<QSlider*>()->setValue(63);
+                    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                                      Qt::LeftButton);
+                });
+                QTest::mouseClick(window.pTgtFmtSettingsBtn, Qt::LeftButton);
+                QCOMPARE(title, format.second);
+            }
+            QVERIFY(window.convertSettings.WEBPLlCmpsn);
+        }
+        const QSettings store("Pelmora", "Korvane");
+        QStringList stored;
+        for (const char* key : {"WEBPLlCmpsn", "AVIFLlCmpsn", "JXLLlCmpsn", "HEIFCmpsnQuality", "JXLCmpsnQuality", "TgtFormat"})
+            stored << store.value(QString("CSettings/") + key).toString();
+        QCOMPARE(stored, QStringList({"true", "true", "false", "63", "63", ".jxl"}));
     }
 };
 
-KORVANE_TEST_MAIN(ConvertDlgsTest)
+KORVANE_TEST_MAIN(MainWindowTest)
 #include "tst_convertdlgs.moc"

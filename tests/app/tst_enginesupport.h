@@ -6,29 +6,16 @@
 #include "imageconvertthread.h"
 #include "tst_multipagetiff.h"
 
-#include <QCoreApplication>
-#include <QBuffer>
-#include <QDataStream>
-#include <QDir>
-#include <QFile>
-#include <QImage>
-#include <QLibraryInfo>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QList>
+#include <QtConcurrent>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <atomic>
 
-// The engine is tested against formats whose behaviour is known: the tests'
-// own formats (kvfail, kvrec, kvgate and the stand-in ithmb reader) first,
-// then Qt's own plugins, and the program's folder last, where its plugins only
-// serve the formats Qt has no plugin for (PDF, for one). The program's format
-// plugins have their own tests. Call before the first image is read or
-// written: the plugin list is fixed after that.
+// The tests' own formats (kvfail, kvrec, kvgate, the stand-in ithmb reader) first, then Qt's plugins, the program's
+// folder last (PDF only: its general plugin is switched off). Call before the first image is read or written.
 inline void UseTestImageFormats()
 {
-    // The program's general format plugin, switched off, claims nothing, so
-    // Qt's own handlers (the built-in PNG one too) serve what these tests check.
     QSettings(QStringLiteral("Pelmora"), QStringLiteral("Plugins")).setValue(QStringLiteral("FreeImage"), false);
     QStringList paths{QStringLiteral(KORVANE_TEST_PLUGIN_DIR), QLibraryInfo::location(QLibraryInfo::PluginsPath)};
     for (const QString& path : QCoreApplication::libraryPaths())
@@ -67,9 +54,8 @@ private:
     int count = 0;
 };
 
-// The stand-in thumbnail container read by the tests' "ithmb" format: a header,
-// then the pictures. With embeddedJpegs the pictures are stored as JPEG files
-// and the reader reports their byte spans.
+// The stand-in thumbnail container of the tests' "ithmb" format: a header, then the pictures; with embeddedJpegs the
+// reader reports their byte spans.
 inline QByteArray MakeFakeThumbnailFile(const QList<QByteArray>& pictures, bool embeddedJpegs)
 {
     QByteArray header;
@@ -86,6 +72,13 @@ inline QByteArray MakeFakeThumbnailFile(const QList<QByteArray>& pictures, bool 
     for (const QByteArray& picture : pictures)
         file += picture;
     return file;
+}
+
+inline QImage Filled(int width, int height, const QColor& color, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(color);
+    return image;
 }
 
 inline QByteArray EncodeImage(const QImage& image, const char* format, int quality = -1)

@@ -1,23 +1,11 @@
-// The edit dialog, driven with the mouse and keys: placing, dragging and
-// stacking watermarks, OK, Cancel and Reset, and the saved edits that come
-// back whatever happens to the page being loaded.
+// The edit dialog, driven with the mouse and keys: placing, dragging and stacking watermarks, OK, Cancel and Reset,
+// the saved edits that come back whatever happens to the page being loaded; the resize panel.
 #include "testsupport.h"
 
 #include "dialogdriver.h"
-#include "gui/toolbox.h"
 #include "imageeditdlg.h"
 #include "imageedititem.h"
 #include "imageedittool.h"
-
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QGraphicsView>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTextDocument>
 
 class EditDlgTest : public QObject
 {
@@ -26,20 +14,11 @@ class EditDlgTest : public QObject
     QTemporaryDir dir;
     int counter = 0;
 
-    QString picture(QSize size, QColor color = QColor(40, 90, 160))
-    {
-        QImage image(size, QImage::Format_RGB32);
-        image.fill(color);
-        const QString path = dir.filePath(QString("picture%1.png").arg(++counter));
-        return image.save(path) ? path : QString();
-    }
+    QString picture(QSize size) { return KorvaneTest::SavePicture(dir.filePath(QString("picture%1.png").arg(++counter)), size); }
     QString damaged()
     {
-        const QString path = dir.filePath(QString("damaged%1.png").arg(++counter));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write("\x89PNG\r\n\x1a\n not a picture at all");
-        return path;
+        QFile file(dir.filePath(QString("damaged%1.png").arg(++counter)));
+        return file.open(QIODevice::WriteOnly) && file.write("\x89PNG\r\n\x1a\n not a picture") > 0 ? file.fileName() : QString();
     }
 
     static bool open(EditDlg& dialog)
@@ -107,42 +86,36 @@ private slots:
         // The tests' own formats (the gated reader "kvgate") come first.
         QCoreApplication::setLibraryPaths(QStringList(KORVANE_TEST_PLUGIN_DIR) + QCoreApplication::libraryPaths());
     }
-    void init() { QSettings("Pelmora", "Korvane").clear(); }
+    void init()
+    {
+        QSettings("Pelmora", "Korvane").clear();
+        setRemind(false);
+    }
 
     void placeTextByClick()
     {
-        setRemind(false);
         EditSettings settings;
         EditDlg dialog(QString(), &settings);
         QVERIFY(open(dialog));
-        QCOMPARE(dialog.pScene->sceneRect(), QRectF(0, 0, 1000, 1000));
         TextItem* item = placeText(dialog, QPointF(300, 400), "Hello");
         QVERIFY(item);
         const QPointF clicked = dialog.pView->mapToScene(at(dialog, QPointF(300, 400)));
         QCOMPARE(item->pos(), clicked);
-        QCOMPARE(item->GetParams().x, qRound(clicked.x()));
         QCOMPARE(item->GetParams().xValue, qRound(clicked.x()));
-        QCOMPARE(item->zValue(), 1000.0);
         QCOMPARE(item->document()->toPlainText(), QString("Hello"));
         QVERIFY(!dialog.pAddTextAct->isChecked());
-        QVERIFY(dialog.pTextTool->parentWidget()->isVisible());
-        QVERIFY(!dialog.pResizeTool->parentWidget()->isVisible());
-
-        // A click beside it puts the text away and brings the page tools back;
-        // a double click edits it again.
+        QVERIFY(dialog.pTextTool->parentWidget()->isVisible() && !dialog.pResizeTool->parentWidget()->isVisible());
+        // A click beside it puts the text away and brings the page tools back; a double click edits it again.
         click(dialog, QPointF(800, 900));
         QVERIFY(!item->isSelected());
         QCOMPARE(item->textInteractionFlags(), Qt::NoTextInteraction);
-        QVERIFY(dialog.pResizeTool->parentWidget()->isVisible());
-        QVERIFY(!dialog.pTextTool->parentWidget()->isVisible());
+        QVERIFY(dialog.pResizeTool->parentWidget()->isVisible() && !dialog.pTextTool->parentWidget()->isVisible());
         QTest::mouseDClick(dialog.pView->viewport(), Qt::LeftButton, Qt::NoModifier,
                            at(dialog, item->mapToScene(item->boundingRect().center())));
         QVERIFY(item->isSelected());
         QTest::keyClick(dialog.pView->viewport(), Qt::Key_End);
         QTest::keyClicks(dialog.pView->viewport(), "!");
         QCOMPARE(item->document()->toPlainText(), QString("Hello!"));
-
-
         // Enter commits a typed page size; the dialog stays open.
         click(dialog, QPointF(800, 900));
         dialog.pResizeTool->pEnableCB->setChecked(true);
@@ -152,14 +125,12 @@ private slots:
         QTest::keyClick(width, Qt::Key_Return);
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.pScene->sceneRect(), QRectF(0, 0, 500, 500));
-
         // A text placed and left empty does not stay behind invisibly.
         QVERIFY(placeText(dialog, QPointF(100, 100), QString()));
         click(dialog, QPointF(400, 400));
         QTRY_COMPARE(ofType(dialog, TextItemType).size(), 1);
-
-        // A larger font pulls a text near the right edge back onto the page,
-        // so the page shows what a conversion draws.
+        // A larger font pulls a text near the right edge back onto the page, so the page shows what a conversion
+        // draws.
         TextItem* edge = placeText(dialog, QPointF(440, 300), "edge");
         QVERIFY(edge);
         QComboBox* size = dialog.pTextTool->pFontSizeCmB;
@@ -171,8 +142,9 @@ private slots:
         dialog.pRemoveAct->trigger();
     }
 
-    // A 300×100 picture on the 1000×1000 page is shown 500×166 in the middle;
-    // dragged past an edge it stops at the edge.
+    // A 300×100 picture on the 1000×1000 page is shown 500×166 in the middle; bring to front and send to back reorder
+    // it against the texts it overlaps (the saved list is the stacking order); dragged past an edge it stops at the
+    // edge.
     void addAndDragAWatermark()
     {
         EditSettings settings;
@@ -183,55 +155,34 @@ private slots:
         QCOMPARE(item->pixmap().size(), QSize(500, 166));
         QCOMPARE(item->pos(), QPointF(250, 417));
         QCOMPARE(item->GetParams().aspectRatio, 0.332);
-        QVERIFY(item->isSelected());
-        QVERIFY(dialog.pRemoveAct->isEnabled());
-        QVERIFY(dialog.pImageTool->parentWidget()->isVisible());
+        QVERIFY(item->isSelected() && dialog.pRemoveAct->isEnabled() && dialog.pImageTool->parentWidget()->isVisible());
         QCOMPARE(QSettings("Pelmora", "Korvane").value("ESettings/WIFolder").toString(), dir.path());
-
-        drag(dialog, QPointF(500, 500), QPointF(1400, 520));
-        QCOMPARE(item->pos().x(), 500.0);
-        QVERIFY(qAbs(item->pos().y() - 437) < 2);
-        QCOMPARE(dialog.pImageTool->pXSB->value(), 500);
-        QCOMPARE(item->GetParams().xValue, 500);
-        drag(dialog, QPointF(700, 500), QPointF(-800, -900));
-        QCOMPARE(item->pos(), QPointF(0, 0));
-        QCOMPARE(dialog.pImageTool->pYSB->value(), 0);
-
-        dialog.pRemoveAct->trigger();
-        QVERIFY(dialog.pScene->Watermarks().isEmpty());
-        QVERIFY(!dialog.pRemoveAct->isEnabled());
-    }
-
-    // Bring to front and send to back reorder a watermark against the ones
-    // it overlaps; the saved list is the stacking order.
-    void stacking()
-    {
-        EditSettings settings;
-        setRemind(false);
-        EditDlg dialog(QString(), &settings);
-        QVERIFY(open(dialog));
-        ImageItem* image = addWatermark(dialog, picture(QSize(300, 100)));
         TextItem* over = placeText(dialog, QPointF(300, 450), "over");
         TextItem* far = placeText(dialog, QPointF(40, 40), "far");
-        QVERIFY(image && over && far);
-
+        QVERIFY(over && far);
         click(dialog, QPointF(700, 550));
-        QVERIFY(image->isSelected());
+        QVERIFY(item->isSelected());
         dialog.pBringToFrontAct->trigger();
-        QCOMPARE(image->zValue(), 1000.1);
+        QCOMPARE(item->zValue(), 1000.1);
         dialog.pSendToBackAct->trigger();
-        QCOMPARE(image->zValue(), 0.0);
+        QCOMPARE(item->zValue(), 0.0);
         click(dialog, over->mapToScene(over->boundingRect().center()));
         QVERIFY(over->isSelected());
         dialog.pSendToBackAct->trigger();
         QCOMPARE(over->zValue(), -0.1);
         QCOMPARE(far->zValue(), 1000.0);
-
+        click(dialog, QPointF(700, 550));
+        drag(dialog, QPointF(500, 500), QPointF(1400, 520));
+        QVERIFY(item->pos().x() == 500.0 && qAbs(item->pos().y() - 437) < 2);
+        QCOMPARE(QPoint(dialog.pImageTool->pXSB->value(), item->GetParams().xValue), QPoint(500, 500));
+        drag(dialog, QPointF(700, 500), QPointF(-800, -900));
+        QCOMPARE(item->pos(), QPointF(0, 0));
+        QCOMPARE(dialog.pImageTool->pYSB->value(), 0);
+        dialog.pRemoveAct->trigger();
+        QVERIFY(dialog.pScene->Watermarks().size() == 2 && !dialog.pRemoveAct->isEnabled());
         QTest::mouseClick(okButton(dialog), Qt::LeftButton);
-        QCOMPARE(settings.items.size(), 3);
-        QCOMPARE(settings.items.at(0)->type(), int(TextItemType));
-        QCOMPARE(settings.items.at(1)->type(), int(ImageItemType));
-        QCOMPARE(settings.items.at(2).dynamicCast<TextEdited>()->document->toPlainText(), QString("far"));
+        QCOMPARE(settings.items.size(), 2);
+        QCOMPARE(settings.items.at(1).dynamicCast<TextEdited>()->document->toPlainText(), QString("far"));
     }
 
     void okAndTheReminder_data()
@@ -267,17 +218,14 @@ private slots:
         }
         QTest::mouseClick(okButton(dialog), Qt::LeftButton);
         QCOMPARE(reminded, remind);
-        QCOMPARE(settings.edited, saved);
-        QCOMPARE(settings.items.size(), saved ? 1 : 0);
-        QCOMPARE(dialog.isVisible(), !saved);
+        QCOMPARE(QVector<bool>({settings.edited, settings.items.size() == 1, !dialog.isVisible()}), QVector<bool>(3, saved));
         QCOMPARE(QSettings("Pelmora", "Korvane").value("Settings/RemindESettings", true).toBool(), remindAfter);
     }
 
-    // Reset clears the page and its watermarks in the dialog only: Cancel
-    // keeps what was saved, OK saves the cleared state.
+    // Reset clears the page and its watermarks in the dialog only: Cancel keeps what was saved, OK saves the cleared
+    // state.
     void resetThenCancelOrOk()
     {
-        setRemind(false);
         EditSettings settings;
         settings.edited = true;
         settings.rfr.flip = FlipVertical;
@@ -286,11 +234,9 @@ private slots:
         for (bool confirm : {false, true}) {
             EditDlg dialog(QString(), &settings);
             QVERIFY(open(dialog));
-            QCOMPARE(dialog.pScene->Watermarks().size(), 1);
-            QCOMPARE(dialog.pFlipTool->GetFlip(), int(FlipVertical));
+            QVERIFY(dialog.pScene->Watermarks().size() == 1 && dialog.pFlipTool->GetFlip() == FlipVertical);
             dialog.pResetAct->trigger();
-            QVERIFY(dialog.pScene->Watermarks().isEmpty());
-            QCOMPARE(dialog.pFlipTool->GetFlip(), int(FlipNone));
+            QVERIFY(dialog.pScene->Watermarks().isEmpty() && dialog.pFlipTool->GetFlip() == FlipNone);
             QTest::mouseClick(dialog.pButtonBox->button(confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
                               Qt::LeftButton);
             QCOMPARE(settings.items.size(), confirm ? 0 : 1);
@@ -300,44 +246,7 @@ private slots:
         }
     }
 
-    // Watermarks placed in percent follow a page of another size; those
-    // placed in pixels keep their pixels.
-    void reopenOnAnotherPage()
-    {
-        setRemind(false);
-        EditSettings settings;
-        {
-            EditDlg dialog(QString(), &settings);
-            QVERIFY(open(dialog));
-            ImageItem* image = addWatermark(dialog, picture(QSize(300, 100)));
-            QVERIFY(image);
-            dialog.pImageTool->pSizeUnitCmB->setCurrentIndex(SizeUnitPercent);
-            dialog.pImageTool->pPosUnitCmB->setCurrentIndex(SizeUnitPercent);
-            QCOMPARE(image->GetParams().widthValue, 50);
-            QCOMPARE(QPoint(image->GetParams().xValue, image->GetParams().yValue), QPoint(25, 42));
-            // Shown where the whole percents put it.
-            QCOMPARE(image->pos(), QPointF(250, 420));
-            TextItem* text = placeText(dialog, QPointF(100, 100), "px");
-            QVERIFY(text);
-            QTest::mouseClick(okButton(dialog), Qt::LeftButton);
-        }
-        QCOMPARE(settings.items.size(), 2);
-        const TextParams placed = settings.items.at(1).dynamicCast<TextEdited>()->params;
-        QVERIFY(qAbs(placed.x - 100) <= 1 && qAbs(placed.y - 100) <= 1);
-
-        EditDlg dialog(picture(QSize(800, 400)), &settings);
-        QVERIFY(open(dialog));
-        QCOMPARE(dialog.pScene->sceneRect(), QRectF(0, 0, 800, 400));
-        ImageItem* image = static_cast<ImageItem*>(ofType(dialog, ImageItemType).value(0));
-        TextItem* text = static_cast<TextItem*>(ofType(dialog, TextItemType).value(0));
-        QVERIFY(image && text);
-        // 50 % of 800 wide, 0.332 of that high, at 25 % and 42 %.
-        QCOMPARE(QRectF(image->pos(), image->pixmap().size()), QRectF(200, 168, 400, 133));
-        QCOMPARE(text->pos(), QPointF(placed.x, placed.y));
-    }
-
-    // OK is not offered before the saved edits are in the dialog, and they
-    // come in also when the page cannot be read.
+    // OK is not offered before the saved edits are in the dialog, and they come in also when the page cannot be read.
     void savedEditsSurviveThePageLoad_data()
     {
         QTest::addColumn<bool>("fails");
@@ -347,7 +256,6 @@ private slots:
     void savedEditsSurviveThePageLoad()
     {
         QFETCH(bool, fails);
-        setRemind(false);
         EditSettings settings;
         settings.edited = true;
         settings.rfr.resizeEnabled = true;
@@ -359,7 +267,6 @@ private slots:
         const QString gated = dir.filePath(QString("slow%1.kvgate").arg(++counter));
         QFile(gated).open(QIODevice::WriteOnly);
         const QString source = fails ? damaged() : gated;
-
         EditDlg dialog(source, &settings);
         dialog.show();
         if (!fails) {
@@ -377,13 +284,10 @@ private slots:
         if (fails)
             QVERIFY(dialog.pLoadingText->toPlainText().contains(QFileInfo(source).fileName()));
         QCOMPARE(dialog.pScene->Watermarks().size(), 1);
-
         QTest::mouseClick(okButton(dialog), Qt::LeftButton);
-        QCOMPARE(settings.rfr.resizeEnabled, true);
-        QCOMPARE(QSize(settings.rfr.widthValue, settings.rfr.heightValue), QSize(50, 50));
-        QCOMPARE(settings.rfr.flip, int(FlipHorizontal));
-        QCOMPARE(settings.rfr.angle, 90);
-        QCOMPARE(settings.items.size(), 1);
+        QVERIFY(settings.rfr.resizeEnabled && settings.items.size() == 1);
+        QCOMPARE(QVector<int>({settings.rfr.widthValue, settings.rfr.heightValue, settings.rfr.flip, settings.rfr.angle}),
+                 QVector<int>({50, 50, FlipHorizontal, 90}));
         const QSharedPointer<TextEdited> text = settings.items.first().dynamicCast<TextEdited>();
         QCOMPARE(text->document->toPlainText(), QString("saved"));
         QCOMPARE(QPoint(text->params.xValue, text->params.yValue), QPoint(10, 20));
@@ -429,6 +333,46 @@ private slots:
             QVERIFY2(message.contains(QFileInfo(file).fileName()), qPrintable(message));
         QVERIFY(ofType(dialog, ImageItemType).isEmpty());
         QCOMPARE(ofType(dialog, TextItemType).size(), how == "saved" ? 1 : 0);
+    }
+
+    // The page resize panel: a unit switch keeps the size; "Keep aspect ratio" makes the height follow the width.
+    void resizePanel()
+    {
+        ResizeTool tool;
+        tool.SetSourceSize(400, 300);
+        tool.Reset();
+        tool.pEnableCB->setChecked(true);
+        tool.pKeepARCB->setChecked(false);
+        tool.pWidthSB->setValue(200);
+        tool.pHeightSB->setValue(90);
+        tool.pKeepARCB->setChecked(true);
+        QVERIFY(tool.pHeightSB->value() == 150 && !tool.pHeightSB->isEnabled());
+        tool.pUnitCmB->setCurrentIndex(SizeUnitPercent);
+        QCOMPARE(QSize(tool.pWidthSB->value(), tool.pHeightSB->value()), QSize(50, 50));
+        tool.pUnitCmB->setCurrentIndex(SizeUnitPixels);
+        QCOMPARE(tool.pWidthSB->value(), 200);
+    }
+
+    // The colour dialog opens on black; cancelling it keeps the colour.
+    void textColor()
+    {
+        TextTool tool;
+        QSignalSpy spy(&tool, SIGNAL(textColorChanged()));
+        QColor offered;
+        KorvaneTest::AnswerNextModal<QColorDialog>([&offered](QColorDialog* dialog) {
+            offered = dialog->currentColor();
+            dialog->setCurrentColor(QColor(200, 20, 20));
+            dialog->accept();
+        });
+        tool.pColorBtn->click();
+        QVERIFY(offered == QColor(Qt::black) && spy.count() == 1);
+        KorvaneTest::AnswerNextModal<QColorDialog>([](QColorDialog* dialog) { dialog->reject(); });
+        tool.pColorBtn->click();
+        QCOMPARE(spy.count(), 1);
+        TextParams params;
+        tool.GetParams(params);
+        QCOMPARE(params.color, QColor(200, 20, 20));
+        QVERIFY(tool.pColorBtn->styleSheet().contains("#c81414"));
     }
 };
 

@@ -1,6 +1,5 @@
-// The installed program: `cmake --install` into a temporary DESTDIR, the
-// installed korvane started offscreen with files and a folder on its command
-// line (a preloaded probe reports what it shows), and the desktop files.
+// The installed program: `cmake --install` into a temporary DESTDIR, the installed korvane started offscreen with
+// files and a folder on its command line (a preloaded probe reports what it shows), and the desktop files.
 #include "ithmbfixtures.h"
 #include "testsupport.h"
 
@@ -8,6 +7,7 @@
 
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -53,20 +53,6 @@ private slots:
         QVERIFY2(install.first == 0, install.second.constData());
     }
 
-    // Every PNG of the icon theme is as large as its folder says.
-    void icons()
-    {
-        QStringList sizes;
-        QDirIterator it(Usr("share/icons/hicolor"), {"com.pelmora.Korvane.png"}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QImage icon(it.next());
-            sizes << QStringLiteral("%1x%2").arg(icon.width()).arg(icon.height());
-            QCOMPARE(it.filePath(), Usr("share/icons/hicolor/%1/apps/com.pelmora.Korvane.png").arg(sizes.last()));
-        }
-        QVERIFY2(sizes.contains("48x48") && sizes.contains("256x256"), qPrintable(sizes.join(' ')));
-        QVERIFY(QFile::exists(Usr("share/icons/hicolor/scalable/apps/com.pelmora.Korvane.svg")));
-    }
-
     void infoOptionsNeedNoDisplay_data()
     {
         QTest::addColumn<QString>("option");
@@ -92,9 +78,8 @@ private slots:
         QVERIFY(QDir(config.path()).isEmpty());
     }
 
-    // Named files land in the source list as dropped ones do, a folder as
-    // "Add Folder" walks it; the plugins come from the installed folder; the
-    // preview has the screen's pixels.
+    // Named files land in the source list as dropped ones do, a folder as "Add Folder" walks it; the plugins come
+    // from the installed folder; the preview has the screen's pixels.
     void startsWithFilesFromTheCommandLine()
     {
         QTemporaryDir work;
@@ -105,7 +90,6 @@ private slots:
         Write(work.filePath("album/notes.txt"), "walked like Add Folder");
         Write(work.filePath("album/README"), "no dot: not walked");
         Write(work.filePath("unknown.xyz"), "no codec: not dropped");
-
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME", work.filePath("config"));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -121,7 +105,6 @@ private slots:
         QVERIFY2(file.open(QIODevice::ReadOnly), "the probe wrote no report");
         const QStringList report = QString::fromUtf8(file.readAll()).split('\n');
         QCOMPARE(report.size(), 5);
-
         QStringList rows = report.at(0).split(' ');
         rows.sort();
         QCOMPARE(rows, QStringList({"notes|TXT|" + work.filePath("album"), "photo|JPG|" + work.path(),
@@ -132,11 +115,16 @@ private slots:
         QStringList loaded = report.at(3).split(' ');
         loaded.sort();
         QVERIFY2(loaded == QStringList({plugins + "libdrumlet.so", plugins + "libkorvanefi.so"}), qPrintable(report.at(3)));
-        // Pixel ratio, pixels wide, label width; the label's frame may have
-        // grown it a little since the picture was made for it.
+        // Pixel ratio, pixels wide, label width; the label's frame may have grown it a little since the picture was
+        // made for it.
         const QStringList preview = report.at(4).split(' ');
         QCOMPARE(preview.at(0), QStringLiteral("2"));
         QVERIFY2(qAbs(preview.at(1).toInt() - 2 * preview.at(2).toInt()) <= 8, qPrintable(report.at(4)));
+        // It wrote the plugin switches, and its clean end disarmed the crash flag.
+        const QSettings switches(work.filePath("config/Pelmora/Plugins.conf"), QSettings::IniFormat);
+        for (const char* plugin : {"FreeImage", "Xpdf", "Ithmb"})
+            QVERIFY2(switches.value(plugin).toBool(), plugin);
+        QCOMPARE(QSettings(work.filePath("config/Pelmora/Korvane.conf"), QSettings::IniFormat).value("MainWindow/Closed").toBool(), true);
     }
 
     void validates_data()
@@ -159,8 +147,8 @@ private slots:
         QVERIFY2(outcome.first == 0 && !outcome.second.contains("warning"), outcome.second.constData());
     }
 
-    // Every MIME type the entry offers the program for is one whose own
-    // suffix names a readable format; the installed package defines .ithmb.
+    // Every MIME type the entry offers the program for is one whose own suffix names a readable format; the installed
+    // package defines .ithmb.
     void offeredTypesAreReadable()
     {
         const QString updater = QStandardPaths::findExecutable("update-mime-database");

@@ -1,3 +1,4 @@
+// The codec table: lookups, names, capabilities and the read filter.
 #include "testsupport.h"
 
 #include "graphics/imagecodec.h"
@@ -61,18 +62,13 @@ private slots:
         QCOMPARE(int(PLMImageCodec(fileName).ID()), id);
     }
 
-    void extensionsAndNames()
+    void extensionsByIndex()
     {
         const PLMImageCodec jpeg(PLMCodecJPEG);
-        QCOMPARE(jpeg.GetName(), QString("JPEG"));
-        QCOMPARE(jpeg.GetDescription(), QString("Joint Photographic Experts Group"));
         QCOMPARE(jpeg.GetExtensions(), QStringList({".jif", ".jpe", ".jpg", ".jpeg"}));
         QCOMPARE(jpeg.GetExtension(3), QString(".jpeg"));
         QCOMPARE(jpeg.GetExtension(4), QString());
         QCOMPARE(jpeg.GetExtension(-1), QString());
-        QCOMPARE(PLMImageCodec(PLMCodecITHMB).GetDescription(), QString("iOS Thumnail Image"));
-        QCOMPARE(PLMImageCodec(PLMCodecRawSigma).GetName(), QString("Raw Signma"));
-        QCOMPARE(PLMImageCodec(PLMCodecPNM).GetExtensions(), QStringList({".pbm", ".pgm", ".ppm"}));
     }
 
     // Every extension maps back to the codec that lists it, the runs are
@@ -102,12 +98,9 @@ private slots:
         for (int id : {-1, 64, 65, 1000, -5}) {
             const PLMImageCodec codec{PLMImageCodecID(id)};
             QCOMPARE(int(codec.ID()), id);
-            QVERIFY(codec.GetName().isEmpty());
-            QVERIFY(codec.GetDescription().isEmpty());
-            QVERIFY(codec.GetExtensions().isEmpty());
-            QVERIFY(codec.GetExtension(0).isEmpty());
-            QVERIFY(!PLMImageCodec::HasOptions(PLMImageCodecID(id)));
-            QVERIFY(!PLMImageCodec::CanKeepMetadata(PLMImageCodecID(id)));
+            QVERIFY(codec.GetName().isEmpty() && codec.GetDescription().isEmpty());
+            QVERIFY(codec.GetExtensions().isEmpty() && codec.GetExtension(0).isEmpty());
+            QVERIFY(!PLMImageCodec::HasOptions(PLMImageCodecID(id)) && !PLMImageCodec::CanKeepMetadata(PLMImageCodecID(id)));
             QVERIFY(!PLMImageCodecVetoer().IsEnabled(PLMImageCodecID(id), PLMImageIORead));
         }
     }
@@ -138,26 +131,20 @@ private slots:
         QCOMPARE(withMetadata, QList<int>({4, 10, 21, 56, 61, 62, 63}));
     }
 
+    // "All Images" first, then every codec by description, sorted case-sensitively.
     void readFilter()
     {
         QString filter = "stale text";
         GetReadFilter(filter, PLMImageCodecVetoer());
-
         QVERIFY(filter.startsWith("All Images (*.bmp;*.dds;"));
         const int groupEnd = filter.indexOf(");; ");
         QVERIFY(groupEnd > 0);
-        const QString group = filter.mid(int(strlen("All Images (")), groupEnd - int(strlen("All Images (")));
-        const QStringList patterns = group.split(';');
+        const QStringList patterns = filter.mid(12, groupEnd - 12).split(';');
         QCOMPARE(patterns.size(), 100);
-        QCOMPARE(patterns.first(), QString("*.bmp"));
         QCOMPARE(patterns.last(), QString("*.jxl"));
-
         const QStringList entries = filter.mid(groupEnd + 4).split(";; ");
         QCOMPARE(entries.size(), 64);
-        QVERIFY(!entries.last().endsWith(";; "));
         QCOMPARE(entries.first(), QString("AV1 Image File Format (*.avif)"));
-        QVERIFY(entries.contains("High Efficiency Image File Format (*.heic;*.heif)"));
-        // Case-sensitive sort: the lower-case description comes last.
         QCOMPARE(entries.last(), QString("iOS Thumnail Image (*.ithmb)"));
         QVERIFY(entries.contains("Joint Photographic Experts Group (*.jif;*.jpe;*.jpg;*.jpeg)"));
         QStringList sorted = entries;

@@ -32,6 +32,20 @@ public:
     }
 };
 
+// A cursor directory (type 2) of one well-formed entry: every field of an
+// icon file but its type.
+class CursorWriter : public QImageIOHandler
+{
+public:
+    bool canRead() const override { return false; }
+    bool read(QImage*) override { return false; }
+    bool write(const QImage&) override
+    {
+        static const char directory[] = "\0\0\2\0\1\0" "\x10\x10\0\0\1\0\x20\0" "\4\0\0\0\x16\0\0\0" "DATA";
+        return device()->write(directory, sizeof(directory) - 1) == qint64(sizeof(directory) - 1);
+    }
+};
+
 class RecordingWriter : public QImageIOHandler
 {
 public:
@@ -56,8 +70,6 @@ public:
         text += QStringLiteral("quality=%1\n").arg(quality);
         text += QStringLiteral("compression=%1\n").arg(compression);
         text += QStringLiteral("description=%1\n").arg(description.trimmed());
-        text += QStringLiteral("dpmx=%1\n").arg(image.dotsPerMeterX());
-        text += QStringLiteral("dpmy=%1\n").arg(image.dotsPerMeterY());
         text += QStringLiteral("size=%1x%2\n").arg(image.width()).arg(image.height());
         const QVariant threads = QThread::currentThread()->property(PluginContract::CodecThreadsProperty);
         text += QStringLiteral("threads=%1\n").arg(threads.isValid() ? threads.toInt() : 0);
@@ -77,9 +89,9 @@ public:
     bool read(QImage* image) override
     {
         const QFile* file = qobject_cast<QFile*>(device());
-        if (!file)
+        const QString path = file ? file->fileName() : QString();
+        if (path.isEmpty())
             return false;
-        const QString path = file->fileName();
         QFile started(path + QStringLiteral(".started"));
         started.open(QIODevice::WriteOnly);
         started.close();
@@ -178,7 +190,7 @@ private:
 
 QImageIOPlugin::Capabilities KvTestFormatsPlugin::capabilities(QIODevice* device, const QByteArray& format) const
 {
-    if (format == "kvfail" || format == "kvrec")
+    if (format == "kvfail" || format == "kvrec" || format == "kvcur")
         return CanWrite;
     if (format == "kvgate")
         return CanRead;
@@ -196,6 +208,8 @@ QImageIOHandler* KvTestFormatsPlugin::create(QIODevice* device, const QByteArray
         handler = new FailingWriter;
     else if (format == "kvrec")
         handler = new RecordingWriter;
+    else if (format == "kvcur")
+        handler = new CursorWriter;
     else if (format == "kvgate")
         handler = new GatedReader;
     else

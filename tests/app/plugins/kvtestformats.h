@@ -2,9 +2,10 @@
 //
 //   kvfail  writer: writes half of the image's bytes, then fails.
 //   kvrec   writer: records the options and the image it was given as text
-//           lines "quality=…", "compression=…", "description=…", "dpmx=…",
-//           "dpmy=…", "size=WxH", "threads=…" (the codec-threads grant on the
-//           writing thread, 0 without one).
+//           lines "quality=…", "compression=…", "description=…", "size=WxH",
+//           "threads=…" (the codec-threads grant on the writing thread, 0
+//           without one).
+//   kvcur   writer: a well-formed cursor directory (type 2) of one entry.
 //   kvgate  reader: touches "<file>.started", then waits (up to 30 s) until
 //           "<file>.go" exists before it answers an 8×8 image.
 //   ithmb   reader of a stand-in container (see MakeFakeThumbnailFile in the
