@@ -2,6 +2,7 @@
 
 #include "applyedits.h"
 #include "gen/plugins.h"
+#include "graphics/plugincontract.h"
 #include "imageconvertthread.h"
 #include "startup.h"
 
@@ -114,7 +115,7 @@ int ReadSource(const WorkerOptions& options)
     reader.setAutoTransform(true);
     const PLMImageCodecID codec = PLMImageCodec(options.file).ID();
     if (codec == PLMCodecPDF) {
-        reader.setQuality(int(quint32(defaults.TgtDPI) << 16));
+        reader.setQuality(PluginContract::PackRenderDpi(defaults.TgtDPI));
     } else if (codec == PLMCodecSVG) {
         const double scale = defaults.TgtDPI / 72.0;
         const QSize size = reader.size();

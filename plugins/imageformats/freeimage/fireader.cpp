@@ -216,13 +216,6 @@ void FiReader::KeepBitmapMetadata(FIBITMAP* dib)
     bBitmapFields = true;
 }
 
-void FiReader::TakeAnimation(FIBITMAP* dib)
-{
-    bool found = false;
-    const long delay = TagLong(dib, FIMD_ANIMATION, "FrameTime", &found);
-    iFrameDelay = found ? int(qBound(0L, delay, 65535L * 10)) : 0;
-}
-
 QImage FiReader::DecodePage(int page, const QSize& scaledSize)
 {
     if (fif == FIF_TIFF) {

@@ -74,7 +74,6 @@ private:
     // process: its parsers of Exif and other metadata trust the file. Keeps
     // the metadata fields; answers the declared size (invalid on failure).
     QSize LoadHeaderApart();
-    void TakeAnimation(FIBITMAP* dib);
 
     QByteArray baFile;
     FREE_IMAGE_FORMAT fif = FIF_UNKNOWN;

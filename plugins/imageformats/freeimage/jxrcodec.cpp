@@ -1,6 +1,7 @@
 #include "jxrcodec.h"
 
 #include "filibrary.h"
+#include "graphics/plugincontract.h"
 
 #include <QTransform>
 #include <QtGlobal>
@@ -438,7 +439,7 @@ bool Encode(const QImage& source, int quality, QByteArray& file)
         }
     }
 
-    const bool lossless = quality >= 100;
+    const bool lossless = quality >= PluginContract::JpegXrLosslessQuality;
     CWMIStrCodecParam parameters;
     std::memset(&parameters, 0, sizeof(parameters));
     parameters.bVerbose = FALSE;

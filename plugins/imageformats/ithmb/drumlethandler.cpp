@@ -1,5 +1,6 @@
 #include "drumlethandler.h"
 #include "drumlethandler_p.h"
+#include "graphics/plugincontract.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -339,9 +340,8 @@ QVariant DrumletHandlerPrivate::option(QImageIOHandler::ImageOption option) cons
 {
     switch (option) {
     case QImageIOHandler::Size:
-        // For embedded JPEGs: byte offset and byte length of the current one.
         if (iMode == ModeJpeg && iPage >= 0 && iPage < lIthmb.size())
-            return QSize(lIthmb.at(iPage).iOffset, lIthmb.at(iPage).iSize);
+            return PluginContract::EmbeddedJpegSpan(lIthmb.at(iPage).iOffset, lIthmb.at(iPage).iSize);
         return QVariant();
     case QImageIOHandler::Description:
         if (iMode == ModeJpeg)

@@ -1,6 +1,7 @@
 #include "pdfreader.h"
 
 #include "jail.h"
+#include "graphics/plugincontract.h"
 
 #include <poppler-qt5.h>
 
@@ -92,10 +93,7 @@ PdfReader::~PdfReader() = default;
 
 int PdfReader::DpiFromQuality(int quality)
 {
-    if (quality < 0)
-        return 72;
-    const int dpi = (quality >> 16) & 0xFFFF;
-    return dpi > 0 ? dpi : 72;
+    return PluginContract::RenderDpi(quality);
 }
 
 bool PdfReader::Load(QIODevice* device)

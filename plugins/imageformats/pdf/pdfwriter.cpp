@@ -1,5 +1,7 @@
 #include "pdfwriter.h"
 
+#include "graphics/plugincontract.h"
+
 #include <QDebug>
 #include <QFileDevice>
 #include <QImage>
@@ -55,13 +57,12 @@ private:
 PdfPageSetup PdfPageSetup::FromQuality(int quality)
 {
     PdfPageSetup setup;
-    if (quality == -1 || (quality & 1) == 0)   // -1: QImageWriter's "no quality set"
+    if (!PluginContract::HasPdfLayout(quality))   // -1: QImageWriter's "no quality set"
         return setup;
 
-    const quint32 packed = quint32(quality);
-    const int size = int((packed >> 16) & 0xFF);
-    const int orientation = int((packed >> 24) & 0xF);
-    const int alignment = int((packed >> 28) & 0xF);
+    const int size = PluginContract::PdfPageSize(quality);
+    const int orientation = PluginContract::PdfOrientation(quality);
+    const int alignment = PluginContract::PdfAlignment(quality);
 
     if (size <= QPageSize::LastPageSize && size != QPageSize::Custom)
         setup.iPageSize = static_cast<QPageSize::PageSizeId>(size);

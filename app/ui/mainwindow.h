@@ -104,6 +104,7 @@ private:
     void SaveTgtDPIs();
     void UpdateConvertSettings();
     bool CheckTgtFolder(const QString& folder);
+    bool CheckTgtPanel(QString& folderText);
     void PutTgtFolderFirst(const QString& folder);
     void EnableDPIForVectorSources();
     PLMImageCodecID CurrentTgtCodec() const;
