@@ -6,23 +6,14 @@
 // runs here instrumented; the decoders of the jail run in its child processes.
 #include "fiformat.h"
 #include "fihandler.h"
+#include "fuzzinput.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QCoreApplication>
 #include <QImage>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include <cstddef>
-#include <cstdint>
-
 namespace {
-
-void Quiet(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
 
 // Pages read per input, so that inputs of many frames stay fast.
 const int MaxReads = 6;
@@ -31,13 +22,12 @@ const int MaxReads = 6;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qInstallMessageHandler(Quiet);
     // A settings store of its own, never the user's; the plugin reads its
     // switch from it.
     static QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QSettings(QStringLiteral("Pelmora"), QStringLiteral("Plugins")).setValue(QStringLiteral("FreeImage"), true);
-    static QCoreApplication app(*argc, *argv);
+    FuzzInput::Start(argc, argv);
     return 0;
 }
 
@@ -47,14 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     static const QList<QByteArray> keys = FiFormat::Keys();
     const QByteArray key = keys.at(data[0] % keys.size());
-    QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
+    FuzzInput::Device input(data + 1, size - 1);
 
     static FreeImagePlugin plugin;
-    plugin.capabilities(&buffer, key);
-    plugin.capabilities(&buffer, QByteArray());
-    std::unique_ptr<QImageIOHandler> handler(plugin.create(&buffer, key));
+    plugin.capabilities(input.get(), key);
+    plugin.capabilities(input.get(), QByteArray());
+    std::unique_ptr<QImageIOHandler> handler(plugin.create(input.get(), key));
     if (!handler)
         return 0;
     handler->canRead();

@@ -1,22 +1,13 @@
 // libFuzzer entry: every input is an ".ithmb" file read from a QBuffer,
 // through all the calls Qt's image reader makes on the handler.
 #include "drumlethandler.h"
+#include "fuzzinput.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QCoreApplication>
 #include <QImage>
 #include <QSize>
 #include <QVariant>
 
-#include <cstddef>
-#include <cstdint>
-
 namespace {
-
-void Quiet(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
 
 // Reads are capped per input so that inputs full of markers stay fast.
 const int MaxReads = 12;
@@ -25,9 +16,8 @@ const int MaxReads = 12;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qInstallMessageHandler(Quiet);
     // The embedded pictures go through QImageReader, which wants an application.
-    static QCoreApplication app(*argc, *argv);
+    FuzzInput::Start(argc, argv);
     return 0;
 }
 
@@ -35,12 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 0x10000000)
         return 0;
-    QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-
+    FuzzInput::Device input(data, size);
     DrumletHandler handler;
-    handler.setDevice(&buffer);
+    handler.setDevice(input.get());
     handler.setFormat("ithmb");
     handler.canRead();
     handler.option(QImageIOHandler::Size);          // before any counting

@@ -2,22 +2,13 @@
 // QBuffer through the calls Qt's image reader and the program make on the
 // handler. The plugin's own code runs here instrumented; Poppler runs in the
 // plugin's child processes, as in the program.
+#include "fuzzinput.h"
 #include "pdfhandler.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QCoreApplication>
 #include <QImage>
 #include <QVariant>
 
-#include <cstddef>
-#include <cstdint>
-
 namespace {
-
-void Quiet(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
 
 const int MaxReads = 3;
 
@@ -25,8 +16,7 @@ const int MaxReads = 3;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qInstallMessageHandler(Quiet);
-    static QCoreApplication app(*argc, *argv);
+    FuzzInput::Start(argc, argv);
     return 0;
 }
 
@@ -34,12 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 0x1000000)
         return 0;
-    QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-
+    FuzzInput::Device input(data, size);
     PdfHandler handler;
-    handler.setDevice(&buffer);
+    handler.setDevice(input.get());
     handler.setFormat("pdf");
     handler.canRead();
     // A small rendering resolution keeps every page cheap.
