@@ -541,10 +541,20 @@ bool FromExiv2(const QByteArray& file, FREE_IMAGE_FORMAT fif, FiMetadata& fields
                 collector.Add(ExifRaw, kExifRawField, QString::fromLatin1(block.toBase64()));
         }
 
+        // IPTC text without a UTF-8 marker whose bytes are not UTF-8 is in
+        // the legacy Latin-1 most writers use. The values are kept as text
+        // and written back as UTF-8 (with its marker), so the source's own
+        // character-set record is not carried over.
+        const char* charset = image->iptcData().detectCharset();
+        const bool utf8 = charset && (std::strcmp(charset, "UTF-8") == 0 || std::strcmp(charset, "ASCII") == 0);
         for (const Exiv2::Iptcdatum& datum : image->iptcData()) {
             const std::string record = datum.recordName();
+            if (record == "Envelope" && datum.tagName() == "CharacterSet")
+                continue;
             const std::string name = record == "Application2" ? datum.tagName() : record + "." + datum.tagName();
-            collector.Add(Iptc, QString::fromStdString(name), QString::fromStdString(datum.toString()));
+            const std::string text = datum.toString();
+            collector.Add(Iptc, QString::fromStdString(name),
+                          utf8 ? QString::fromStdString(text) : QString::fromLatin1(text.data(), int(text.size())));
         }
 
         const std::string& packet = image->xmpPacket();
