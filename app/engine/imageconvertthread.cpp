@@ -177,6 +177,9 @@ ItemConvertResult ThreadFunction(const ImageConvertData& job)
         const ReservedTgtPath reservation(tgtPath, reserved);
         if (settings.KeepMd)
             CollectMetadata(reader, image, mdKeys, mdValues);
+        // The source file's bytes, which a handler may hold, are not needed
+        // for the write.
+        reader.setDevice(nullptr);
         result.state = ImageConvert::ConvertPage(image, tgtPath, srcCodec, mdKeys, mdValues, settings, cancel);
         if (result.state == ConvertSucceeded)
             result.tgtFiles << tgtPath;

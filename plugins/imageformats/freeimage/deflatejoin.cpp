@@ -2,7 +2,11 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -47,6 +51,22 @@ public:
 
     // The next count bits without a refill.
     uint32_t Low(int count) const { return uint32_t(iBuffer & ((uint64_t(1) << count) - 1)); }
+    // The reading state, for a loop that keeps it in registers.
+    struct State
+    {
+        const uint8_t* next;
+        const uint8_t* last;
+        uint64_t buffer;
+        int held;
+    };
+    State Take() const { return State{pNext, pLast, iBuffer, iHeld}; }
+    void Put(const State& state)
+    {
+        pNext = state.next;
+        iBuffer = state.buffer;
+        iHeld = state.held;
+    }
+    uint64_t Held() const { return iBuffer; }
 
     void Drop(int count)
     {
@@ -62,6 +82,16 @@ public:
     }
 
     void AlignToByte() { Drop(iHeld & 7); }
+
+    // Moves on by count whole bytes, from a byte boundary; past the end the
+    // reader is overrun.
+    void SkipBytes(size_t count)
+    {
+        const size_t position = Position() / 8;
+        pNext = pData + (count > iSize + 16 - qMin(position, iSize + 16) ? iSize + 16 : position + count);
+        iBuffer = 0;
+        iHeld = 0;
+    }
 
     // The position of the next bit to read.
     size_t Position() const { return size_t(pNext - pData) * 8 - size_t(iHeld); }
@@ -233,159 +263,8 @@ bool ReadLengths(BitReader& bits, int type, uint8_t* lengths)
     return true;
 }
 
-// What the walk needs of a symbol: how many bits it takes with its extra
-// bits, and its kind. Walking decodes nothing, so literals that fit the
-// table's bits together are taken two at a time.
-enum Kind : uint32_t { Literal, Length, Distance, EndOfBlock, LongCode, Invalid };
+// Codes up to this long are walked through tables.
 const int kWalkBits = 11;
-
-inline uint32_t Entry(Kind kind, int bits)
-{
-    return uint32_t(kind) << 8 | uint32_t(bits);
-}
-inline Kind KindOf(uint32_t entry)
-{
-    return Kind(entry >> 8);
-}
-inline int BitsOf(uint32_t entry)
-{
-    return int(entry & 0xFF);
-}
-
-// distances: the table of the distance code, else of the literal/length code.
-bool BuildWalkTable(const uint8_t* lengths, int count, bool distances, uint32_t* table)
-{
-    const uint32_t size = 1u << kWalkBits;
-    for (uint32_t i = 0; i < size; ++i)
-        table[i] = Entry(Invalid, 0);
-    int perLength[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < count; ++i)
-        ++perLength[lengths[i]];
-    perLength[0] = 0;
-    uint32_t next[kMaxCodeLength + 1] = {};
-    uint32_t code = 0;
-    for (int length = 1; length <= kMaxCodeLength; ++length) {
-        code = (code + uint32_t(perLength[length - 1])) << 1;
-        next[length] = code;
-    }
-    for (int symbol = 0; symbol < count; ++symbol) {
-        const int length = lengths[symbol];
-        if (length == 0)
-            continue;
-        const uint32_t reversed = Reversed(next[length]++, length);
-        if (length > kWalkBits) {
-            table[reversed & (size - 1)] = Entry(LongCode, 0);
-            continue;
-        }
-        uint32_t entry = Entry(Invalid, 0);
-        if (distances)
-            entry = symbol < 30 ? Entry(Distance, length + kDistanceExtra[symbol]) : Entry(Invalid, 0);
-        else if (symbol < 256)
-            entry = Entry(Literal, length);
-        else if (symbol == 256)
-            entry = Entry(EndOfBlock, length);
-        else if (symbol <= 285)
-            entry = Entry(Length, length + kLengthExtra[symbol - 257]);
-        for (uint32_t slot = reversed; slot < size; slot += 1u << length)
-            table[slot] = entry;
-    }
-    if (distances)
-        return true;
-    // A literal followed by another whose code lies wholly in the rest of
-    // the table's bits: both at once.
-    uint32_t single[1 << kWalkBits];
-    std::memcpy(single, table, sizeof(single));
-    for (uint32_t i = 0; i < size; ++i) {
-        const uint32_t first = single[i];
-        if (KindOf(first) != Literal)
-            continue;
-        const uint32_t second = single[i >> BitsOf(first)];
-        if (KindOf(second) == Literal && BitsOf(second) <= kWalkBits - BitsOf(first))
-            table[i] = Entry(Literal, BitsOf(first) + BitsOf(second));
-    }
-    return true;
-}
-
-// The symbols of one Huffman block up to its end code.
-bool WalkSymbols(BitReader& bits, const uint8_t* lengths)
-{
-    uint32_t literalTable[1 << kWalkBits];
-    uint32_t distanceTable[1 << kWalkBits];
-    Huffman literals;
-    Huffman distances;
-    if (!BuildWalkTable(lengths, 288, false, literalTable) || !BuildWalkTable(lengths + 288, 32, true, distanceTable)
-        || !literals.Build(lengths, 288) || !distances.Build(lengths + 288, 32))
-        return false;
-    const uint32_t mask = (1u << kWalkBits) - 1;
-    for (;;) {
-        // 56 bits hold a length and a distance code with their extra bits.
-        bits.Refill();
-        uint32_t entry = literalTable[bits.Low(kWalkBits) & mask];
-        if (KindOf(entry) == LongCode) {
-            const int symbol = literals.Decode(bits);
-            if (symbol < 0 || symbol > 285)
-                return false;
-            entry = symbol < 256 ? Entry(Literal, 0)
-                  : symbol == 256 ? Entry(EndOfBlock, 0)
-                                  : Entry(Length, kLengthExtra[symbol - 257]);
-        }
-        bits.Drop(BitsOf(entry));
-        switch (KindOf(entry)) {
-        case Literal:
-            if (bits.FarPastEnd())
-                return false;
-            continue;
-        case EndOfBlock:
-            return !bits.Overrun();
-        case Length:
-            break;
-        default:
-            return false;
-        }
-        uint32_t distance = distanceTable[bits.Low(kWalkBits) & mask];
-        if (KindOf(distance) == LongCode) {
-            const int symbol = distances.Decode(bits);
-            if (symbol < 0 || symbol > 29)
-                return false;
-            bits.Refill();
-            distance = Entry(Distance, kDistanceExtra[symbol]);
-        }
-        if (KindOf(distance) != Distance)
-            return false;
-        bits.Drop(BitsOf(distance));
-        if (bits.FarPastEnd())
-            return false;
-    }
-}
-
-// Walks every block: the position of the last block's header and of the
-// bit after its end-of-block code.
-bool Walk(const uint8_t* data, size_t size, size_t& lastHeader, size_t& end)
-{
-    BitReader bits(data, size);
-    uint8_t lengths[288 + 32];
-    for (;;) {
-        lastHeader = bits.Position();
-        const uint32_t final = bits.Read(1);
-        const uint32_t type = bits.Read(2);
-        if (type == 0) {
-            bits.AlignToByte();
-            const uint32_t length = bits.Read(16);
-            if ((bits.Read(16) ^ 0xFFFF) != length)
-                return false;
-            for (uint32_t i = 0; i < length && !bits.Overrun(); ++i)
-                bits.Read(8);
-        } else if (type == 3 || !ReadLengths(bits, int(type), lengths) || !WalkSymbols(bits, lengths)) {
-            return false;
-        }
-        if (bits.Overrun())
-            return false;
-        if (final) {
-            end = bits.Position();
-            return true;
-        }
-    }
-}
 
 uint32_t BitsAt(const uint8_t* data, size_t position, int count)
 {
@@ -429,19 +308,320 @@ bool SingleBlockEnd(const uint8_t* data, size_t size, size_t& end)
     return found == 1;
 }
 
-} // namespace
+// Streams are walked block by block to the last: a few streams together. A
+// walk waits on one table load after another; the loads of a few streams
+// overlap where those of one cannot. Each step takes a literal (two when
+// both fit the table), or a length and its distance, without a branch on
+// which; a symbol the tables do not resolve (the end of a block, a code
+// longer than the tables, a bad code) stops its stream where it stands
+// until it is taken apart.
+const int kLanes = 4;
+const uint16_t kLaneLength = 1 << 5;   // a distance follows
+const uint16_t kLaneStop = 1 << 6;
+const uint16_t kLaneEnd = 1 << 7;      // with kLaneStop: the end of the block, its code's length from bit 8
+const uint32_t kLaneMask = (1u << kWalkBits) - 1;
 
-namespace DeflateJoin {
-
-size_t MakeJoinable(uint8_t* stream, size_t size, size_t capacity)
+// The walk tables as one lane steps on them: the bits taken in the low five
+// bits, kLaneLength for a length, kLaneStop (taking nothing) for what the
+// lane cannot take: the end of the block (kLaneEnd), codes longer than the
+// table, gaps of an incomplete code. False for an over-subscribed set of
+// lengths.
+bool BuildLaneTable(const uint8_t* lengths, int count, bool distances, uint16_t* table)
 {
-    if (size == 0 || capacity < size + 8)
-        return 0;
-    std::memset(stream + size, 0, 8);
-    size_t lastHeader = 0;
+    std::fill(table, table + kLaneMask + 1, kLaneStop);
+    int perLength[kMaxCodeLength + 1] = {};
+    for (int i = 0; i < count; ++i)
+        ++perLength[lengths[i]];
+    perLength[0] = 0;
+    int left = 1;
+    for (int length = 1; length <= kMaxCodeLength; ++length) {
+        left = left * 2 - perLength[length];
+        if (left < 0)
+            return false;
+    }
+    uint32_t next[kMaxCodeLength + 1] = {};
+    uint32_t code = 0;
+    for (int length = 1; length <= kMaxCodeLength; ++length) {
+        code = (code + uint32_t(perLength[length - 1])) << 1;
+        next[length] = code;
+    }
+    for (int symbol = 0; symbol < count; ++symbol) {
+        const int length = lengths[symbol];
+        if (length == 0)
+            continue;
+        const uint32_t reversed = Reversed(next[length]++, length);
+        if (length > kWalkBits)
+            continue;
+        uint16_t entry = kLaneStop;
+        if (distances)
+            entry = symbol < 30 ? uint16_t(length + kDistanceExtra[symbol]) : kLaneStop;
+        else if (symbol < 256)
+            entry = uint16_t(length);
+        else if (symbol == 256)
+            entry = uint16_t(kLaneStop | kLaneEnd | length << 8);
+        else if (symbol <= 285)
+            entry = uint16_t((length + kLengthExtra[symbol - 257]) | kLaneLength);
+        for (uint32_t slot = reversed; slot <= kLaneMask; slot += 1u << length)
+            table[slot] = entry;
+    }
+    if (distances)
+        return true;
+    // Two literals at once where both fit: from the top down, so that the
+    // second one is read before its own slot is paired.
+    for (uint32_t i = kLaneMask + 1; i-- > 0;) {
+        const uint16_t first = table[i];
+        if (first & (kLaneLength | kLaneStop))
+            continue;
+        const uint16_t second = table[i >> first];
+        if (!(second & (kLaneLength | kLaneStop)) && second <= kWalkBits - first)
+            table[i] = uint16_t(first + second);
+    }
+    return true;
+}
+
+struct Lane
+{
+    Lane(const uint8_t* data, size_t size)
+        : bits(data, size)
+    {
+    }
+
+    BitReader bits;
+    uint16_t literalTable[1 << kWalkBits];
+    uint16_t distanceTable[1 << kWalkBits];
+    uint8_t lengths[288 + 32];
+    Huffman literals;      // built for the block when first needed
+    Huffman distances;
+    bool slowCodes = false;
+    uint16_t stop = 0;
+    bool final = false;
+    size_t header = 0;     // of the block being walked
     size_t end = 0;
-    if (!SingleBlockEnd(stream, size, end) && !Walk(stream, size, lastHeader, end))
-        return 0;
+    bool done = false;
+    bool ok = false;
+};
+
+// One step of a lane: a literal (two when both fit the table), or a length
+// and its distance, without a branch on which. careful: the lane may be near
+// or past its end (else it is well before it and reads within its padding).
+template <bool careful>
+inline void Step(BitReader::State& s, const uint16_t* literalTable, const uint16_t* distanceTable, uint32_t& stop,
+                 bool& past)
+{
+    static const uint8_t zeros[8] = {};
+    uint64_t word;
+    std::memcpy(&word, !careful || s.next <= s.last ? s.next : zeros, 8);
+    s.buffer |= qFromLittleEndian(word) << s.held;
+    s.next += (63 - s.held) >> 3;
+    s.held |= 56;
+    const uint32_t symbol = literalTable[s.buffer & kLaneMask];
+    const uint32_t symbolBits = symbol & 31;
+    const uint32_t distance = distanceTable[(s.buffer >> symbolBits) & kLaneMask];
+    const uint32_t length = 0u - ((symbol >> 5) & 1);         // all ones for a length
+    const uint32_t go = ((distance >> 6) & 1 & length) - 1;   // zero when its distance stops
+    const uint32_t taken = (symbolBits + (distance & 31 & length)) & go;
+    s.buffer >>= taken;
+    s.held -= int(taken);
+    stop |= symbol | (distance & length);
+    if (careful)
+        past = past || s.next > s.last + 8;
+}
+
+template <int count, bool careful>
+inline void Round(BitReader::State* s, Lane* const* lanes, uint32_t& stop, bool& past)
+{
+    Step<careful>(s[0], lanes[0]->literalTable, lanes[0]->distanceTable, stop, past);
+    if (count > 1)
+        Step<careful>(s[1], lanes[1]->literalTable, lanes[1]->distanceTable, stop, past);
+    if (count > 2)
+        Step<careful>(s[2], lanes[2]->literalTable, lanes[2]->distanceTable, stop, past);
+    if (count > 3)
+        Step<careful>(s[3], lanes[3]->literalTable, lanes[3]->distanceTable, stop, past);
+}
+
+// Steps the first count lanes until one of them stops or runs well past its
+// end. A step moves a lane's reading on by at most 7 bytes: as many rounds as
+// keep every lane within 8 bytes past its end are taken without checking.
+template <int count>
+void Steps(Lane* const* lanes)
+{
+    BitReader::State s[4];
+    for (int i = 0; i < count; ++i)
+        s[i] = lanes[i]->bits.Take();
+    uint32_t stop = 0;
+    bool past = false;
+    while (!(stop & kLaneStop) && !past) {
+        std::ptrdiff_t rounds = PTRDIFF_MAX;
+        for (int i = 0; i < count; ++i)
+            rounds = qMin<std::ptrdiff_t>(rounds, (s[i].last + 8 - s[i].next) / 7);
+        if (rounds <= 0) {
+            Round<count, true>(s, lanes, stop, past);
+            continue;
+        }
+        for (std::ptrdiff_t r = 0; r < rounds && !(stop & kLaneStop); ++r)
+            Round<count, false>(s, lanes, stop, past);
+    }
+    for (int i = 0; i < count; ++i) {
+        Lane& lane = *lanes[i];
+        lane.bits.Put(s[i]);
+        // Which lanes stopped is found again from their next symbols.
+        lane.bits.Refill();
+        const uint64_t held = lane.bits.Held();
+        const uint32_t symbol = lane.literalTable[held & kLaneMask];
+        const uint32_t distance = lane.distanceTable[(held >> (symbol & 31)) & kLaneMask];
+        lane.stop = uint16_t((symbol | ((symbol & kLaneLength) ? distance : 0)) & kLaneStop);
+    }
+}
+
+void Fail(Lane& lane)
+{
+    lane.done = true;
+    lane.ok = false;
+}
+
+// The headers up to the next Huffman block, whose tables the lane takes;
+// stored blocks are stepped over. False when the stream is damaged.
+bool StartBlock(Lane& lane)
+{
+    BitReader& bits = lane.bits;
+    for (;;) {
+        lane.header = bits.Position();
+        lane.final = bits.Read(1) != 0;
+        const uint32_t type = bits.Read(2);
+        if (type == 0) {
+            bits.AlignToByte();
+            const uint32_t length = bits.Read(16);
+            if ((bits.Read(16) ^ 0xFFFF) != length)
+                return false;
+            bits.SkipBytes(length);
+            if (bits.Overrun())
+                return false;
+            if (lane.final) {
+                lane.end = bits.Position();
+                lane.done = lane.ok = true;
+                return true;
+            }
+            continue;
+        }
+        if (type == 3 || !ReadLengths(bits, int(type), lane.lengths) || bits.Overrun()
+            || !BuildLaneTable(lane.lengths, 288, false, lane.literalTable)
+            || !BuildLaneTable(lane.lengths + 288, 32, true, lane.distanceTable))
+            return false;
+        lane.slowCodes = false;
+        return true;
+    }
+}
+
+// A distance the table does not resolve.
+bool SlowDistance(Lane& lane)
+{
+    BitReader& bits = lane.bits;
+    const uint16_t entry = lane.distanceTable[bits.Peek(kMaxCodeLength) & kLaneMask];
+    if (!(entry & kLaneStop)) {
+        bits.Drop(entry & 31);
+        return true;
+    }
+    const int symbol = lane.distances.Decode(bits);
+    if (symbol < 0 || symbol > 29)
+        return false;
+    bits.Read(kDistanceExtra[symbol]);
+    return true;
+}
+
+void EndBlock(Lane& lane);
+
+// Takes apart the symbol the lane stopped at: the end of its block (the
+// next block's header is read, or the walk ends), or a code too long for
+// the tables.
+void Settle(Lane& lane)
+{
+    BitReader& bits = lane.bits;
+    lane.stop = 0;
+    if (bits.FarPastEnd())
+        return Fail(lane);
+    const uint16_t entry = lane.literalTable[bits.Peek(kMaxCodeLength) & kLaneMask];
+    if (entry & kLaneEnd) {
+        bits.Drop(entry >> 8);
+        return EndBlock(lane);
+    }
+    // The rest needs the codes themselves, built once per block.
+    if (!lane.slowCodes) {
+        if (!lane.literals.Build(lane.lengths, 288) || !lane.distances.Build(lane.lengths + 288, 32))
+            return Fail(lane);
+        lane.slowCodes = true;
+    }
+    if (!(entry & kLaneStop)) {
+        if (!(entry & kLaneLength))
+            return;
+        // A length whose distance stopped.
+        bits.Drop(entry & 31);
+        if (!SlowDistance(lane))
+            Fail(lane);
+        return;
+    }
+    const int symbol = lane.literals.Decode(bits);
+    if (symbol < 0 || symbol > 285)
+        return Fail(lane);
+    if (symbol < 256)
+        return;
+    if (symbol > 256) {
+        bits.Read(kLengthExtra[symbol - 257]);
+        if (!SlowDistance(lane))
+            Fail(lane);
+        return;
+    }
+    EndBlock(lane);
+}
+
+// After a block's end code: the walk ends with the final block, else the
+// next block begins.
+void EndBlock(Lane& lane)
+{
+    BitReader& bits = lane.bits;
+    if (bits.Overrun())
+        return Fail(lane);
+    if (lane.final) {
+        lane.end = bits.Position();
+        lane.done = lane.ok = true;
+        return;
+    }
+    if (!StartBlock(lane))
+        Fail(lane);
+}
+
+// Walks up to kLanes streams to the end of their final blocks.
+void WalkTogether(Lane* const* lanes, int count)
+{
+    Lane* active[kLanes];
+    int running = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!StartBlock(*lanes[i]))
+            Fail(*lanes[i]);
+        if (!lanes[i]->done)
+            active[running++] = lanes[i];
+    }
+    while (running > 0) {
+        switch (running) {
+        case 4: Steps<4>(active); break;
+        case 3: Steps<3>(active); break;
+        case 2: Steps<2>(active); break;
+        default: Steps<1>(active); break;
+        }
+        for (int i = 0; i < running;) {
+            Lane& lane = *active[i];
+            if (lane.stop || lane.bits.FarPastEnd())
+                Settle(lane);
+            if (lane.done)
+                active[i] = active[--running];
+            else
+                ++i;
+        }
+    }
+}
+
+// The stream's last block made not final and an empty stored block added.
+size_t Finish(uint8_t* stream, size_t size, size_t lastHeader, size_t end)
+{
     if ((end + 7) / 8 != size)
         return 0;
     stream[lastHeader >> 3] &= uint8_t(~(1u << (lastHeader & 7)));
@@ -455,6 +635,46 @@ size_t MakeJoinable(uint8_t* stream, size_t size, size_t capacity)
     const uint8_t stored[4] = {0x00, 0x00, 0xFF, 0xFF};
     std::memcpy(stream + size, stored, 4);
     return size + 4;
+}
+
+} // namespace
+
+namespace DeflateJoin {
+
+bool MakeJoinable(uint8_t* const* streams, size_t* sizes, const size_t* capacities, int count)
+{
+    bool ok = true;
+    for (int first = 0; first < count; first += kLanes) {
+        std::unique_ptr<Lane> lanes[kLanes];
+        Lane* walked[kLanes];
+        int walking = 0;
+        const int group = qMin(kLanes, count - first);
+        for (int i = first; i < first + group; ++i) {
+            if (sizes[i] == 0 || capacities[i] < sizes[i] + 16) {
+                sizes[i] = 0;
+                continue;
+            }
+            std::memset(streams[i] + sizes[i], 0, 16);
+            size_t end = 0;
+            if (SingleBlockEnd(streams[i], sizes[i], end)) {
+                sizes[i] = Finish(streams[i], sizes[i], 0, end);
+                continue;
+            }
+            lanes[i - first].reset(new (std::nothrow) Lane(streams[i], sizes[i]));
+            if (lanes[i - first])
+                walked[walking++] = lanes[i - first].get();
+            else
+                sizes[i] = 0;
+        }
+        WalkTogether(walked, walking);
+        for (int i = first; i < first + group; ++i) {
+            const Lane* lane = lanes[i - first].get();
+            if (lane)
+                sizes[i] = lane->ok ? Finish(streams[i], sizes[i], lane->header, lane->end) : 0;
+            ok = ok && sizes[i] > 0;
+        }
+    }
+    return ok;
 }
 
 uint32_t CombineAdler32(uint32_t first, uint32_t second, size_t secondLength)

@@ -10,13 +10,15 @@
 
 namespace DeflateJoin {
 
-// Makes the complete raw deflate stream in stream[0, size) joinable to a
-// stream that follows it, in place: up to five bytes are added, and capacity
-// must be at least size + 8. Answers the new size, 0 when the data is no
-// complete deflate stream. A stream of a single block (what a compressor
-// writes for a small input) is done from its header alone; otherwise its
-// blocks are walked to find the last one.
-size_t MakeJoinable(uint8_t* stream, size_t size, size_t capacity);
+// Makes the complete raw deflate streams streams[i][0, sizes[i]) joinable
+// to a stream that follows each, in place: up to five bytes are added, and
+// capacities[i] must be at least sizes[i] + 16. sizes[i] becomes the new
+// size, 0 when the data is no complete deflate stream; false when any is
+// not. A stream of a single block (what a compressor writes for a small
+// input) is done from its header alone; the others are walked block by
+// block to the last one, a few together (which takes little more time
+// than walking one).
+bool MakeJoinable(uint8_t* const* streams, size_t* sizes, const size_t* capacities, int count);
 
 // The Adler-32 of a concatenation from the checksums of its two parts and
 // the length of the second.

@@ -271,10 +271,7 @@ bool FreeImageHandler::write(const QImage& source)
     options.quality = iQuality;
     options.compression = iCompression;
     options.description = sDescription;
-    QByteArray file;
-    if (!FiWriter::Encode(image, options, file))
-        return false;
-    return out->write(file) == file.size();
+    return FiWriter::Write(image, options, out);
 }
 
 // HEIF, AVIF and JPEG XL keep Exif and XMP in blocks of their own; the

@@ -11,6 +11,7 @@
 
 #include "graphics/plugincontract.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QHash>
 
@@ -202,6 +203,23 @@ bool SaveToBytes(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, int flags, QByteArray& fi
 
 namespace FiWriter {
 
+bool Write(const QImage& image, const Options& options, QIODevice* device)
+{
+    if (image.isNull() || !device)
+        return false;
+    FiLibrary::Ensure();
+    // PNG goes to the device as it is deflated; the others are made whole.
+    if (FiFormat::FromKey(options.key) == FIF_PNG) {
+        QByteArray profile;
+        if (image.colorSpace().isValid())
+            profile = image.colorSpace().iccProfile();
+        return PngCodec::Encode(image, PngLevel(options.quality), profile,
+                                FiMetadataIO::FromDescription(options.description), device);
+    }
+    QByteArray file;
+    return Encode(image, options, file) && device->write(file) == file.size();
+}
+
 bool Encode(const QImage& image, const Options& options, QByteArray& file)
 {
     if (image.isNull())
@@ -212,18 +230,20 @@ bool Encode(const QImage& image, const Options& options, QByteArray& file)
         return JxrCodec::Encode(image, options.quality < 0 ? kJxrDefaultQuality : options.quality, file);
     if (fif == FIF_UNKNOWN || fif == FIF_ICO || !FiFormat::CanWriteKey(options.key))
         return false;
+    if (fif == FIF_PNG) {
+        QBuffer buffer(&file);
+        return buffer.open(QIODevice::WriteOnly) && Write(image, options, &buffer);
+    }
 
     QByteArray profile;
     if (CarriesColorProfile(fif) && image.colorSpace().isValid())
         profile = image.colorSpace().iccProfile();
     const FiMetadata fields = FiMetadataIO::FromDescription(options.description);
 
-    // JPEG, PNG and WebP straight from the picture's buffer.
+    // JPEG and WebP straight from the picture's buffer (PNG: Write).
     if (fif == FIF_WEBP)
         return WebpCodec::Encode(image, PluginContract::IsLosslessQuality(options.quality), options.quality < 0 ? 75 : options.quality, profile, file);
-    if (fif == FIF_JPEG || fif == FIF_PNG) {
-        if (fif == FIF_PNG)
-            return PngCodec::Encode(image, PngLevel(options.quality), profile, fields, file);
+    if (fif == FIF_JPEG) {
         if (!JpegCodec::Encode(image, options.quality, profile, file))
             return false;
         if (!fields.isEmpty() && !FiMetadataIO::ApplyWithExiv2(file, fields, image))

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+class QIODevice;
+
 namespace FiWriter {
 
 struct Options
@@ -29,6 +31,10 @@ struct Options
 // comment), PNG (comments, XMP) and GIF (comments). An embedded colour
 // profile goes into JPEG, PNG, TIFF and WebP whatever the metadata.
 bool Encode(const QImage& image, const Options& options, QByteArray& file);
+
+// The same file written to device; PNG is written as it is made, a band of
+// rows at a time. False when encoding or a write failed.
+bool Write(const QImage& image, const Options& options, QIODevice* device);
 
 } // namespace FiWriter
 

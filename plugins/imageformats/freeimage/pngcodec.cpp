@@ -6,10 +6,12 @@
 #include "codecthreads.h"
 
 #include <QColorSpace>
+#include <QIODevice>
 #include <QtEndian>
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include <libdeflate.h>
@@ -252,23 +254,6 @@ QImage DecodeWithLibpng(const QByteArray& file)
     return image;
 }
 
-QImage WritableLayout(const QImage& source)
-{
-    switch (source.format()) {
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        return source;
-    case QImage::Format_RGBA64_Premultiplied:
-        return source.convertToFormat(QImage::Format_RGBA64);
-    default:
-        return source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    }
-}
-
 } // namespace
 
 namespace PngCodec {
@@ -289,38 +274,42 @@ QImage Decode(const QByteArray& file)
     return image;
 }
 
-bool Encode(const QImage& source, int level, const QByteArray& profile, const FiMetadata& fields, QByteArray& file)
+bool Encode(const QImage& image, int level, const QByteArray& profile, const FiMetadata& fields, QIODevice* device)
 {
-    if (source.isNull())
+    if (image.isNull() || !device)
         return false;
-    const QImage image = WritableLayout(source);
     PngFilter::Layout layout;
     if (!PngFilter::LayoutOf(image, layout))
         return false;
-    QByteArray out("\x89PNG\r\n\x1A\n", 8);
+    QByteArray head("\x89PNG\r\n\x1A\n", 8);
     QByteArray header(13, '\0');
     qToBigEndian(quint32(image.width()), header.data());
     qToBigEndian(quint32(image.height()), header.data() + 4);
     header[8] = char(layout.depth);
     header[9] = char(layout.colourType);
-    AppendChunk(out, "IHDR", header);
+    AppendChunk(head, "IHDR", header);
     if (!profile.isEmpty() && ProfileFits(profile, layout.colourType))
-        AppendChunk(out, "iCCP", QByteArray("ICC profile") + QByteArray(2, '\0') + ZlibCompressed(profile));
+        AppendChunk(head, "iCCP", QByteArray("ICC profile") + QByteArray(2, '\0') + ZlibCompressed(profile));
     if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
         QByteArray resolution(9, '\1');
         qToBigEndian(quint32(image.dotsPerMeterX()), resolution.data());
         qToBigEndian(quint32(image.dotsPerMeterY()), resolution.data() + 4);
-        AppendChunk(out, "pHYs", resolution);
+        AppendChunk(head, "pHYs", resolution);
     }
-    AppendTexts(out, fields);
+    AppendTexts(head, fields);
+    if (device->write(head) != head.size())
+        return false;
     // Without a level asked for, the sample of rows that chooses the filter
     // also chooses between the two fastest levels (pngdeflate.h).
     const int effort = level < 0 ? -1 : qBound(0, level, 9);
-    if (!PngDeflate::AppendImageData(image, layout, effort, CodecThreads::Granted(), out))
+    const auto sink = [device](const char* data, size_t size) {
+        return size <= size_t(std::numeric_limits<qint64>::max()) && device->write(data, qint64(size)) == qint64(size);
+    };
+    if (!PngDeflate::WriteImageData(image, layout, effort, CodecThreads::Granted(), sink))
         return false;
-    AppendChunk(out, "IEND", QByteArray());
-    file = out;
-    return true;
+    QByteArray end;
+    AppendChunk(end, "IEND", QByteArray());
+    return device->write(end) == end.size();
 }
 
 QSize Size(const QByteArray& file)

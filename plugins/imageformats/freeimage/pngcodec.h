@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QImage>
 
+class QIODevice;
+
 namespace PngCodec {
 
 // Grayscale8, RGB32 or ARGB32 for 8-bit files, Grayscale16, RGBX64 or
@@ -26,8 +28,10 @@ QSize Size(const QByteArray& file);
 // photographs smaller than zlib's default level through libpng in a fraction
 // of its time), on as many threads as the program grants the writing thread
 // (codecthreads.h); with resolution, colour profile, the comment and custom
-// fields as text chunks and the XMP packet.
-bool Encode(const QImage& image, int level, const QByteArray& profile, const FiMetadata& fields, QByteArray& file);
+// fields as text chunks and the XMP packet. Written to device as it is made,
+// a band of rows at a time (only a few bands are held beside the picture);
+// false when a write fails, the device then holding a partial file.
+bool Encode(const QImage& image, int level, const QByteArray& profile, const FiMetadata& fields, QIODevice* device);
 
 } // namespace PngCodec
 

@@ -6,10 +6,10 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <atomic>
-#include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -20,28 +20,26 @@ namespace {
 using PngFilter::Filter;
 using PngFilter::Layout;
 
-// Filtered bytes of one band at most: larger pictures are cut into bands
-// even on one thread, the upper ones filtered a few rows at a time, so that
-// a 48-megapixel picture needs about 70 MiB less beside its pixels (for 1.5 %
-// more bytes in the file, still fewer than zlib's default level writes).
-const size_t kMaxBandBytes = size_t(96) << 20;
+// Filtered bytes of one band at most: a picture is filtered, deflated and
+// written a band at a time, so that beside its pixels it needs only a few
+// bands' worth of memory per thread.
+const size_t kBandBytes = size_t(4) << 20;
 // Below this a band is not worth a thread of its own.
 const size_t kMinBandBytes = size_t(256) << 10;
 // The filter is chosen on this many groups of rows of about kSampleBytes.
 const int kSampleGroups = 4;
 const size_t kSampleBytes = 32 << 10;
 const double kRaiseBelow = 0.95;
-// Every band but the last is deflated in pieces this small, which libdeflate
-// writes as one block each (at the fastest level; larger ones have several):
-// a piece is then joined from its block header alone, where a stream of
-// many blocks has to be walked symbol by symbol, which costs as much as a
-// third of deflating it. The price is the window each piece starts without:
-// about 3 % more bytes for the pieces.
-const size_t kPieceBytes = 48000;
-// A band in pieces is filtered this much at a time.
-const size_t kStepBytes = 1 << 20;
-// A whole picture's filtered rows up to this size keep their buffer.
-const size_t kKeptBytes = size_t(64) << 20;
+// A band is deflated in up to kCalls calls of at least kCallBytes (the rows
+// of each filtered just before), whose streams are made joinable together
+// (deflatejoin.h: several walks cost little more than one). Each call
+// starts without the window of the one before: about 0.15 % more bytes than
+// one stream for the whole picture.
+const int kCalls = 4;
+const size_t kCallBytes = size_t(1) << 20;
+// Rows of a picture in another format than the file's are converted this
+// much at a time.
+const size_t kConvertBytes = size_t(256) << 10;
 
 struct CompressorDeleter
 {
@@ -60,7 +58,8 @@ QByteArray ZlibHeader(int effort)
     return QByteArray() + char(cmf) + char(flg);
 }
 
-// The rows of a picture, packed and filtered.
+// The rows of a picture, packed and filtered; rows of a format the file is
+// not packed from are converted a few at a time (about kConvertBytes).
 class RowFilter
 {
 public:
@@ -73,27 +72,57 @@ public:
 
     size_t FilteredRowBytes() const { return layout.rowBytes + 1; }
 
-    // Rows [first, first + count) filtered into out.
-    void Filter(PngFilter::Filter filter, int first, int count, uint8_t* out)
+    // Rows [first, first + count) filtered into out; false when a row could
+    // not be converted (out of memory).
+    bool Filter(PngFilter::Filter filter, int first, int count, uint8_t* out)
     {
         uint8_t* prior = rows.data();
         uint8_t* row = prior + layout.rowBytes;
-        if (first > 0)
-            PngFilter::PackRow(image, layout, first - 1, prior);
-        else
+        if (first > 0) {
+            const uchar* line = Line(first - 1);
+            if (!line)
+                return false;
+            PngFilter::PackRow(line, image.width(), layout, prior);
+        } else {
             std::fill(rows.begin(), rows.begin() + std::ptrdiff_t(layout.rowBytes), uint8_t(0));
+        }
         for (int y = first; y < first + count; ++y) {
-            PngFilter::PackRow(image, layout, y, row);
+            const uchar* line = Line(y);
+            if (!line)
+                return false;
+            PngFilter::PackRow(line, image.width(), layout, row);
             PngFilter::FilterRow(filter, row, prior, layout, out);
             out += FilteredRowBytes();
             std::swap(row, prior);
         }
+        return true;
     }
 
 private:
+    // Row y in the format the file is packed from.
+    const uchar* Line(int y)
+    {
+        if (!layout.converted)
+            return image.constScanLine(y);
+        if (y < convertedFirst || y >= convertedFirst + converted.height()) {
+            const int count = int(qBound<qint64>(1, qint64(kConvertBytes) / qMax(1, image.width() * 4),
+                                                 image.height() - y));
+            QImage view(image.constScanLine(y), image.width(), count, image.bytesPerLine(), image.format());
+            if (!image.colorTable().isEmpty())
+                view.setColorTable(image.colorTable());
+            converted = view.convertToFormat(layout.format);
+            convertedFirst = y;
+            if (converted.isNull())
+                return nullptr;
+        }
+        return converted.constScanLine(y - convertedFirst);
+    }
+
     const QImage& image;
     const Layout& layout;
     std::vector<uint8_t> rows;
+    QImage converted;
+    int convertedFirst = 0;
 };
 
 // The filter whose groups of sample rows deflate smallest at the fastest
@@ -122,7 +151,10 @@ Filter ChooseFilter(const QImage& image, const Layout& layout, int* effort)
     for (int g = 0; g < groups; ++g) {
         const int first = groups == 1 ? 0 : int((qint64(height) * (2 * g + 1)) / (2 * groups)) - rowsPerGroup / 2;
         for (int f = 0; f < PngFilter::FilterCount; ++f) {
-            filter.Filter(Filter(f), qMax(0, first), rowsPerGroup, filtered.data());
+            if (!filter.Filter(Filter(f), qMax(0, first), rowsPerGroup, filtered.data())) {
+                *effort = qMax(1, *effort);
+                return PngFilter::Up;
+            }
             const size_t size =
                 libdeflate_deflate_compress(compressor.get(), filtered.data(), groupBytes, out.data(), out.size());
             sizes[f] += size ? size : groupBytes;
@@ -146,7 +178,8 @@ Filter ChooseFilter(const QImage& image, const Layout& layout, int* effort)
     size_t nextSize = 0;
     for (int g = 0; g < groups; ++g) {
         const int first = groups == 1 ? 0 : int((qint64(height) * (2 * g + 1)) / (2 * groups)) - rowsPerGroup / 2;
-        filter.Filter(best, qMax(0, first), rowsPerGroup, filtered.data());
+        if (!filter.Filter(best, qMax(0, first), rowsPerGroup, filtered.data()))
+            return best;
         const size_t size = libdeflate_deflate_compress(next.get(), filtered.data(), groupBytes, out.data(), out.size());
         nextSize += size ? size : groupBytes;
     }
@@ -155,95 +188,205 @@ Filter ChooseFilter(const QImage& image, const Layout& layout, int* effort)
     return best;
 }
 
-// What deflating a piece may take, with the bytes that joining it needs.
-size_t PieceBound(libdeflate_compressor* compressor, size_t pieceBytes)
-{
-    return libdeflate_deflate_compress_bound(compressor, pieceBytes) + 8;
-}
+// Room around a band's deflated bytes, so that its chunk is written at once:
+// length, type and the zlib header before; the stream's checksum and the
+// chunk's CRC after.
+const size_t kHead = 10;
+const size_t kTail = 8;
 
+// Bytes left uninitialised: only what is written is ever read, and pages
+// never written cost nothing.
+struct Buffer
+{
+    std::unique_ptr<uint8_t[]> data;
+    size_t capacity = 0;
+
+    // Room for size bytes, the buffer kept when it has enough.
+    bool Reserve(size_t size)
+    {
+        if (capacity >= size)
+            return true;
+        data.reset(new (std::nothrow) uint8_t[size]);
+        capacity = data ? size : 0;
+        return bool(data);
+    }
+};
+
+// One band of rows: deflated into its own buffer, written as one IDAT chunk.
 struct Band
 {
     int firstRow = 0;
     int rowCount = 0;
-    bool pieces = false;               // deflated in joinable pieces
-    uint8_t* data = nullptr;           // raw deflate, in the file's buffer
-    size_t capacity = 0;
-    size_t size = 0;
-    size_t filteredBytes = 0;
-    uint32_t adler = 1;
-    uint32_t crc = 0;                  // of the chunk type and the band's data (the first band's with the zlib header)
+    bool last = false;
+    Buffer buffer;                 // kHead, the raw deflate, kTail
+    size_t size = 0;               // of the raw deflate
+    uint32_t adler = 1;            // of the band's filtered bytes
+    uint32_t crc = 0;              // of the chunk type and the band's data (the first band's with the zlib header)
     bool ok = false;
 };
 
-// Bands handed out to the threads one at a time.
-class BandWork
+// Bands handed out in order to the writing thread and its helpers, at most
+// a few ahead of the one written next, and written in order by the writing
+// thread; only the bands in flight hold their deflated bytes, and each
+// thread one band's filtered rows.
+class BandWriter
 {
 public:
-    BandWork(const QImage& image, const Layout& layout, Filter filter, int effort, std::vector<Band>& bands)
+    BandWriter(const QImage& image, const Layout& layout, Filter filter, int effort, int bandRows, int inFlight,
+               const PngDeflate::Sink& sink)
         : image(image)
         , layout(layout)
         , filter(filter)
         , effort(effort)
         , header(ZlibHeader(effort))
-        , bands(bands)
+        , bandRows(bandRows)
+        , bandCount((image.height() + bandRows - 1) / bandRows)
+        , ring(size_t(qMax(1, inFlight)))
+        , sink(sink)
     {
     }
 
-    const QByteArray& Header() const { return header; }
-
-    void Run()
+    // Deflates and writes every band; helpers (threads beside the calling
+    // one) deflate bands too.
+    bool Run(int helpers)
     {
-        Compressor compressor(libdeflate_alloc_compressor(effort));
-        RowFilter rows(image, layout);
-        std::vector<uint8_t> filtered;
-        for (;;) {
-            const int index = next++;
-            if (index >= int(bands.size()))
-                break;
-            if (compressor)
-                Encode(bands[size_t(index)], compressor.get(), rows, filtered);
+        std::vector<QThread*> threads;
+        for (int i = 0; i < helpers; ++i) {
+            QThread* helper = QThread::create([this] { Work(false); });
+            helper->start();
+            threads.push_back(helper);
         }
+        Work(true);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        for (QThread* helper : threads) {
+            helper->wait();
+            delete helper;
+        }
+        return !failed && written == bandCount;
     }
 
 private:
-    void Encode(Band& band, libdeflate_compressor* compressor, RowFilter& rows, std::vector<uint8_t>& filtered)
+    // The writing thread writes the next band whenever it is ready and
+    // deflates one otherwise; the helpers only deflate.
+    void Work(bool writer)
+    {
+        Compressor compressor(libdeflate_alloc_compressor(effort));
+        RowFilter rows(image, layout);
+        Buffer filtered;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!compressor)
+            failed = true;
+        for (;;) {
+            if (failed || stop || written == bandCount)
+                break;
+            Band& next = ring[size_t(written) % ring.size()];
+            if (writer && next.ok) {
+                lock.unlock();
+                const bool ok = Write(next);
+                lock.lock();
+                next.ok = false;
+                ++written;
+                if (!ok)
+                    failed = true;
+                changed.notify_all();
+                continue;
+            }
+            if (taken < bandCount && taken - written < int(ring.size())) {
+                const int index = taken++;
+                Band& band = ring[size_t(index) % ring.size()];
+                band.firstRow = index * bandRows;
+                band.rowCount = qMin(bandRows, image.height() - band.firstRow);
+                band.last = index + 1 == bandCount;
+                lock.unlock();
+                const bool ok = Encode(band, compressor.get(), rows, filtered, index == 0);
+                lock.lock();
+                if (!ok)
+                    failed = true;
+                band.ok = ok;
+                changed.notify_all();
+                continue;
+            }
+            changed.wait(lock);
+        }
+        if (failed) {
+            lock.unlock();
+            changed.notify_all();
+        }
+    }
+
+    // Filters the band's rows and deflates them into joinable streams, the
+    // last band's last call the end of the picture's stream.
+    bool Encode(Band& band, libdeflate_compressor* compressor, RowFilter& rows, Buffer& filtered, bool first)
     {
         const size_t rowBytes = rows.FilteredRowBytes();
-        const size_t pieceBytes = band.pieces ? kPieceBytes : band.filteredBytes;
-        const size_t pieceBound = PieceBound(compressor, pieceBytes);
-        // A band in pieces is filtered a few rows at a time; the other whole.
-        const int stepRows = band.pieces ? int(qMax<size_t>(1, kStepBytes / rowBytes)) : band.rowCount;
-        filtered.resize(size_t(stepRows) * rowBytes + (band.pieces ? pieceBytes : 0));
-        band.size = 0;
+        const int most = int(qBound<size_t>(1, size_t(band.rowCount) * rowBytes / kCallBytes, kCalls));
+        const int callRows = (band.rowCount + most - 1) / most;
+        const int calls = (band.rowCount + callRows - 1) / callRows;   // none without rows
+        const size_t callBound = libdeflate_deflate_compress_bound(compressor, size_t(callRows) * rowBytes) + 16;
+        if (!band.buffer.Reserve(kHead + size_t(calls) * callBound + kTail)
+            || !filtered.Reserve(size_t(callRows) * rowBytes))
+            return false;
+        // Each call deflated into room of its own, the streams made
+        // joinable together, then moved down to close the gaps.
+        uint8_t* data = band.buffer.data.get() + kHead;
+        uint8_t* streams[kCalls];
+        size_t sizes[kCalls];
+        size_t capacities[kCalls];
         band.adler = 1;
-        size_t held = 0;
-        const int end = band.firstRow + band.rowCount;
-        for (int y = band.firstRow; y < end; y += stepRows) {
-            const int count = qMin(stepRows, end - y);
-            rows.Filter(filter, y, count, filtered.data() + held);
-            band.adler = libdeflate_adler32(band.adler, filtered.data() + held, size_t(count) * rowBytes);
-            held += size_t(count) * rowBytes;
-            const bool last = y + count >= end;
-            size_t at = 0;
-            while (held - at >= pieceBytes || (last && at < held)) {
-                const size_t length = qMin(pieceBytes, held - at);
-                uint8_t* out = band.data + band.size;
-                size_t size = libdeflate_deflate_compress(compressor, filtered.data() + at, length, out, pieceBound);
-                if (size > 0 && band.pieces)
-                    size = DeflateJoin::MakeJoinable(out, size, pieceBound);
-                if (size == 0)
-                    return;
-                band.size += size;
-                at += length;
-            }
-            std::memmove(filtered.data(), filtered.data() + at, held - at);
-            held -= at;
+        for (int c = 0; c < calls; ++c) {
+            const int firstRow = band.firstRow + c * callRows;
+            const int count = qMin(callRows, band.firstRow + band.rowCount - firstRow);
+            const size_t bytes = size_t(count) * rowBytes;
+            if (!rows.Filter(filter, firstRow, count, filtered.data.get()))
+                return false;
+            band.adler = libdeflate_adler32(band.adler, filtered.data.get(), bytes);
+            streams[c] = data + size_t(c) * callBound;
+            capacities[c] = callBound;
+            sizes[c] = libdeflate_deflate_compress(compressor, filtered.data.get(), bytes, streams[c], callBound - 16);
+            if (sizes[c] == 0)
+                return false;
         }
-        band.crc = libdeflate_crc32(0, "IDAT", 4);
-        if (&band == &bands.front())
-            band.crc = libdeflate_crc32(band.crc, header.constData(), size_t(header.size()));
-        band.crc = libdeflate_crc32(band.crc, band.data, band.size);
-        band.ok = true;
+        const int joined = band.last ? calls - 1 : calls;
+        if (joined > 0 && !DeflateJoin::MakeJoinable(streams, sizes, capacities, joined))
+            return false;
+        band.size = 0;
+        for (int c = 0; c < calls; ++c) {
+            std::memmove(data + band.size, streams[c], sizes[c]);
+            band.size += sizes[c];
+        }
+        // The chunk's type, then the zlib header for the first band.
+        uint8_t* chunk = data - 8 - (first ? header.size() : 0);
+        std::memcpy(chunk + 4, "IDAT", 4);
+        if (first)
+            std::memcpy(chunk + 8, header.constData(), size_t(header.size()));
+        band.crc = libdeflate_crc32(0, chunk + 4, size_t(data + band.size - (chunk + 4)));
+        return true;
+    }
+
+    // The band's chunk, at once; the last ends the stream with the checksum
+    // of all filtered bytes.
+    bool Write(Band& band)
+    {
+        adler = written == 0 ? band.adler
+                             : DeflateJoin::CombineAdler32(adler, band.adler,
+                                                           size_t(band.rowCount) * (layout.rowBytes + 1));
+        const bool first = written == 0;
+        uint8_t* data = band.buffer.data.get() + kHead;
+        uint8_t* chunk = data - 8 - (first ? header.size() : 0);
+        uint8_t* end = data + band.size;
+        if (band.last) {
+            qToBigEndian(adler, end);
+            band.crc = libdeflate_crc32(band.crc, end, 4);
+            end += 4;
+        }
+        qToBigEndian(quint32(end - chunk - 8), chunk);
+        qToBigEndian(band.crc, end);
+        end += 4;
+        return sink(reinterpret_cast<const char*>(chunk), size_t(end - chunk));
     }
 
     const QImage& image;
@@ -251,172 +394,40 @@ private:
     const Filter filter;
     const int effort;
     const QByteArray header;
-    std::vector<Band>& bands;
-    std::atomic<int> next{0};
-};
-
-// Rows cut evenly; every band but the last in pieces.
-std::vector<Band> PlanBands(int height, int bandCount)
-{
-    std::vector<Band> bands{size_t(bandCount)};
-    int row = 0;
-    for (int i = 0; i < bandCount; ++i) {
-        Band& band = bands[size_t(i)];
-        band.firstRow = row;
-        band.rowCount = int(qint64(height) * (i + 1) / bandCount) - row;
-        band.pieces = i + 1 < bandCount;
-        row += band.rowCount;
-    }
-    return bands;
-}
-
-bool Fits(const QByteArray& file, size_t more)
-{
-    return more < size_t(INT_MAX) - size_t(file.size()) - 64;
-}
-
-// One band: the zlib stream deflated straight into the file's chunk.
-bool AppendWhole(const QImage& image, const Layout& layout, Filter filter, int effort, QByteArray& file)
-{
-    Compressor compressor(libdeflate_alloc_compressor(effort));
-    if (!compressor)
-        return false;
-    RowFilter rows(image, layout);
-    const size_t filteredBytes = size_t(image.height()) * rows.FilteredRowBytes();
-    // The buffer stays with the thread for its next picture (up to
-    // kKeptBytes): a fresh one costs a page fault for every 4 KiB when it is
-    // first written, a few percent of the whole conversion. The pool's
-    // threads end, and free it, when they have stood idle for a while.
-    thread_local std::unique_ptr<uint8_t[]> kept;
-    thread_local size_t keptBytes = 0;
-    std::unique_ptr<uint8_t[]> own;
-    uint8_t* filtered = nullptr;
-    if (filteredBytes <= kKeptBytes) {
-        if (keptBytes < filteredBytes) {
-            kept.reset(new (std::nothrow) uint8_t[filteredBytes]);
-            keptBytes = kept ? filteredBytes : 0;
-        }
-        filtered = kept.get();
-    } else {
-        own.reset(new (std::nothrow) uint8_t[filteredBytes]);
-        filtered = own.get();
-    }
-    if (!filtered)
-        return false;
-    rows.Filter(filter, 0, image.height(), filtered);
-    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredBytes);
-    if (!Fits(file, bound + 12))
-        return false;
-    const int start = file.size();
-    file.resize(start + 8 + int(bound) + 4);
-    uchar* chunk = reinterpret_cast<uchar*>(file.data()) + start;
-    const size_t size = libdeflate_zlib_compress(compressor.get(), filtered, filteredBytes, chunk + 8, bound);
-    own.reset();
-    if (size == 0) {
-        file.resize(start);
-        return false;
-    }
-    qToBigEndian(quint32(size), chunk);
-    std::memcpy(chunk + 4, "IDAT", 4);
-    qToBigEndian(quint32(libdeflate_crc32(0, chunk + 4, size + 4)), chunk + 8 + size);
-    file.resize(start + 8 + int(size) + 4);
-    return true;
-}
-
-// Several bands, each one IDAT chunk: the first begins with the zlib
-// header, the last ends with the checksum of all filtered bytes. The bands
-// are deflated straight into the file's buffer, each into room for its
-// worst case, and moved down to close the gaps.
-bool AppendBands(const QImage& image, const Layout& layout, Filter filter, int effort, int threads, int bandCount,
-                 QByteArray& file)
-{
-    std::vector<Band> bands = PlanBands(image.height(), bandCount);
-    BandWork work(image, layout, filter, effort, bands);
-    Compressor sizing(libdeflate_alloc_compressor(effort));
-    if (!sizing)
-        return false;
-    const size_t head = 8 + size_t(work.Header().size());   // length, type, zlib header
-    const size_t tail = 8;                                   // checksum of the stream, CRC
-    size_t total = 0;
-    for (Band& band : bands) {
-        band.filteredBytes = size_t(band.rowCount) * (layout.rowBytes + 1);
-        const size_t pieceBytes = band.pieces ? kPieceBytes : band.filteredBytes;
-        band.capacity = (band.filteredBytes + pieceBytes - 1) / pieceBytes * PieceBound(sizing.get(), pieceBytes);
-        total += head + band.capacity + tail;
-    }
-    if (!Fits(file, total))
-        return false;
-    const int start = file.size();
-    file.resize(start + int(total));
-    uint8_t* base = reinterpret_cast<uint8_t*>(file.data()) + start;
-    size_t offset = 0;
-    for (Band& band : bands) {
-        band.data = base + offset + head;
-        offset += head + band.capacity + tail;
-    }
-
-    std::vector<QThread*> helpers;
-    for (int i = 1; i < qMin(threads, bandCount); ++i) {
-        QThread* helper = QThread::create([&work] { work.Run(); });
-        helper->start();
-        helpers.push_back(helper);
-    }
-    work.Run();
-    for (QThread* helper : helpers) {
-        helper->wait();
-        delete helper;
-    }
-    for (const Band& band : bands) {
-        if (!band.ok) {
-            file.resize(start);
-            return false;
-        }
-    }
-
-    // Each band's CRC was taken on its thread; the last one goes on over
-    // the Adler-32 that ends the stream.
+    const int bandRows;
+    const int bandCount;
+    std::vector<Band> ring;
+    const PngDeflate::Sink& sink;
     uint32_t adler = 1;
-    size_t end = 0;
-    for (size_t i = 0; i < bands.size(); ++i) {
-        Band& band = bands[i];
-        adler = i == 0 ? band.adler : DeflateJoin::CombineAdler32(adler, band.adler, band.filteredBytes);
-        const QByteArray prefix = i == 0 ? work.Header() : QByteArray();
-        const bool last = i + 1 == bands.size();
-        uint8_t* chunk = base + end;
-        std::memmove(chunk + 8 + prefix.size(), band.data, band.size);
-        size_t length = size_t(prefix.size()) + band.size;
-        if (last) {
-            qToBigEndian(adler, chunk + 8 + length);
-            band.crc = libdeflate_crc32(band.crc, chunk + 8 + length, 4);
-            length += 4;
-        }
-        qToBigEndian(quint32(length), chunk);
-        std::memcpy(chunk + 4, "IDAT", 4);
-        std::memcpy(chunk + 8, prefix.constData(), size_t(prefix.size()));
-        qToBigEndian(band.crc, chunk + 8 + length);
-        end += 8 + length + 4;
-    }
-    file.resize(start + int(end));
-    return true;
-}
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int taken = 0;         // bands handed out
+    int written = 0;       // bands written
+    bool failed = false;
+    bool stop = false;
+};
 
 } // namespace
 
 namespace PngDeflate {
 
-bool AppendImageData(const QImage& image, const Layout& layout, int effort, int threads, QByteArray& file)
+bool WriteImageData(const QImage& image, const Layout& layout, int effort, int threads, const Sink& sink)
 {
     if (image.isNull() || layout.rowBytes == 0)
         return false;
+    threads = qMax(1, threads);
     effort = qMin(effort, MaxEffort);
     const Filter filter = effort == 0 ? PngFilter::None : ChooseFilter(image, layout, &effort);
+    // Bands of at most kBandBytes, and one for each thread when they are
+    // worth it.
     const size_t filteredBytes = size_t(image.height()) * (layout.rowBytes + 1);
-    int bands = int(qMin<size_t>(size_t(qMax(1, threads)), filteredBytes / kMinBandBytes));
-    bands = qMax<int>(bands, int((filteredBytes + kMaxBandBytes - 1) / kMaxBandBytes));
-    bands = qBound(1, bands, image.height());
-    if (bands == 1)
-        return AppendWhole(image, layout, filter, effort, file);
-    return AppendBands(image, layout, filter, effort, threads, bands, file);
+    size_t bands = qMax((filteredBytes + kBandBytes - 1) / kBandBytes,
+                        qMin(size_t(threads), filteredBytes / kMinBandBytes));
+    bands = qBound<size_t>(1, bands, size_t(image.height()));
+    const int bandRows = int((size_t(image.height()) + bands - 1) / bands);
+    BandWriter writer(image, layout, filter, effort, bandRows, threads == 1 ? 1 : 2 * threads, sink);
+    return writer.Run(qMin(threads, int(bands)) - 1);
 }
 
 } // namespace PngDeflate

@@ -57,24 +57,39 @@ namespace PngFilter {
 
 bool LayoutOf(const QImage& image, Layout& layout)
 {
-    layout.format = image.format();
+    if (image.isNull())
+        return false;
     switch (image.format()) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        layout.format = image.format();
+        break;
+    case QImage::Format_RGBA64_Premultiplied:
+        layout.format = QImage::Format_RGBA64;
+        break;
+    default:
+        layout.format = image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        break;
+    }
+    layout.converted = layout.format != image.format();
+    switch (layout.format) {
     case QImage::Format_Grayscale8: layout.colourType = 0; layout.depth = 8; layout.pixelBytes = 1; break;
     case QImage::Format_Grayscale16: layout.colourType = 0; layout.depth = 16; layout.pixelBytes = 2; break;
     case QImage::Format_RGB32: layout.colourType = 2; layout.depth = 8; layout.pixelBytes = 3; break;
     case QImage::Format_ARGB32: layout.colourType = 6; layout.depth = 8; layout.pixelBytes = 4; break;
     case QImage::Format_RGBX64: layout.colourType = 2; layout.depth = 16; layout.pixelBytes = 6; break;
-    case QImage::Format_RGBA64: layout.colourType = 6; layout.depth = 16; layout.pixelBytes = 8; break;
-    default: return false;
+    default: layout.colourType = 6; layout.depth = 16; layout.pixelBytes = 8; break;
     }
     layout.rowBytes = size_t(image.width()) * size_t(layout.pixelBytes);
     return true;
 }
 
-void PackRow(const QImage& image, const Layout& layout, int y, uint8_t* out)
+void PackRow(const uchar* line, int width, const Layout& layout, uint8_t* out)
 {
-    const uchar* line = image.constScanLine(y);
-    const int width = image.width();
     switch (layout.format) {
     case QImage::Format_Grayscale8:
         std::memcpy(out, line, size_t(width));

@@ -13,24 +13,27 @@ namespace PngFilter {
 enum Filter { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
 const int FilterCount = 5;
 
-// The file's layout for a picture in Grayscale8, Grayscale16, RGB32,
-// ARGB32, RGBX64 or RGBA64 (grey or colour, with alpha for the last two
-// alpha formats, 8 or 16 bits).
+// The file's layout for a picture: grey or colour, with alpha or not, 8 or
+// 16 bits. Grayscale8, Grayscale16, RGB32, ARGB32, RGBX64 and RGBA64 are
+// packed as they are; any other format is converted a few rows at a time
+// into the one it is written from (RGBA64 for RGBA64_Premultiplied, else
+// ARGB32 with an alpha channel and RGB32 without).
 struct Layout
 {
-    QImage::Format format = QImage::Format_Invalid;
+    QImage::Format format = QImage::Format_Invalid;   // packed from
+    bool converted = false;  // the picture's rows are converted into format first
     int colourType = 0;      // as in the IHDR chunk
     int depth = 8;
     int pixelBytes = 0;
     size_t rowBytes = 0;     // without the filter type byte
 };
 
-// False for any other format.
+// False for a null picture.
 bool LayoutOf(const QImage& image, Layout& layout);
 
-// Row y of the picture in the file's samples (big-endian 16-bit samples,
+// A row of layout.format in the file's samples (big-endian 16-bit samples,
 // the filler of RGB32 and RGBX64 left out).
-void PackRow(const QImage& image, const Layout& layout, int y, uint8_t* out);
+void PackRow(const uchar* line, int width, const Layout& layout, uint8_t* out);
 
 // The filtered row: out[0] the filter type, then rowBytes bytes. prior is
 // the row above, packed; all zero for the first row.
