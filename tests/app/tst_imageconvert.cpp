@@ -280,13 +280,13 @@ private slots:
         row("heif quality", PLMCodecHEIF, true, 42, 42);
         row("avif lossless", PLMCodecAVIF, true, 42, lossless); row("avif lossy", PLMCodecAVIF, false, 42, 42);
         row("jxl lossless", PLMCodecJXL, true, 42, lossless); row("jxl lossy", PLMCodecJXL, false, 42, 42);
-        row("jpeg xr lossless", PLMCodecJPEGXR, true, 63, 100); row("jpeg xr lossy", PLMCodecJPEGXR, false, 63, 63);
+        row("jpeg xr lossless", PLMCodecJPEGXR, true, 63, PluginContract::JpegXrLosslessQuality); row("jpeg xr lossy", PLMCodecJPEGXR, false, 63, 63);
         row("jpeg 2000 lossless", PLMCodecJPEG2000, true, 20, -1, 1); row("jpeg 2000 rate", PLMCodecJPEG2000, false, 20, -1, 20);
         row("pdf defaults", PLMCodecPDF, false, 0, 1);
         row("png has no option", PLMCodecPNG, false, 0, -1); row("bmp has no option", PLMCodecBMP, false, 0, -1);
-        QTest::newRow("pdf legal portrait centre") << int(PLMCodecPDF) << false << 0 << QVector<int>{3, 0, 0} << ((3 << 16) | 1) << -1;
+        QTest::newRow("pdf legal portrait centre") << int(PLMCodecPDF) << false << 0 << QVector<int>{3, 0, 0} << PluginContract::PackPdfLayout(3, 0, 0) << -1;
         QTest::newRow("pdf letter landscape top left") << int(PLMCodecPDF) << false << 0 << QVector<int>{2, 1, 1}
-                                                       << ((1 << 28) | (1 << 24) | (2 << 16) | 1) << -1;
+                                                       << PluginContract::PackPdfLayout(2, 1, 1) << -1;
     }
 
     void writerOptions()

@@ -316,9 +316,11 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<int>("id");
-        QTest::newRow("jpeg to jpeg") << ".jpg" << ".jpg" << int(PLMCodecJPEG);
-        QTest::newRow("jpeg to tiff") << ".jpg" << ".tif" << int(PLMCodecTIFF);
-        QTest::newRow("tiff to jpeg") << ".tif" << ".jpeg" << int(PLMCodecJPEG);
+        QTest::addColumn<QString>("charset");   // of the IPTC keyword, written without a marker
+        QTest::newRow("jpeg to jpeg") << ".jpg" << ".jpg" << int(PLMCodecJPEG) << "utf8";
+        QTest::newRow("jpeg to jpeg, Latin-1 IPTC") << ".jpg" << ".jpg" << int(PLMCodecJPEG) << "latin1";
+        QTest::newRow("jpeg to tiff") << ".jpg" << ".tif" << int(PLMCodecTIFF) << "utf8";
+        QTest::newRow("tiff to jpeg") << ".tif" << ".jpeg" << int(PLMCodecJPEG) << "utf8";
     }
 
     void keepMetadata()
@@ -326,6 +328,7 @@ private slots:
         QFETCH(QString, from);
         QFETCH(QString, to);
         QFETCH(int, id);
+        QFETCH(QString, charset);
         const QString tag = QString(QTest::currentDataTag()).replace(' ', '-');
         QVERIFY(QDir().mkpath(Path(tag)));
         const QString photo = Path(tag + "/photo" + from);
@@ -334,8 +337,9 @@ private slots:
                                  "-DateTimeOriginal=2021:02:03 04:05:06", "-Keywords=sea;salt",
                                  "-XMP-dc:Title=" + kTitle, (from == ".tif" ? "-ImageDescription=" : "-Comment=") + kComment,
                                  photo}));
-        // An IPTC keyword in UTF-8 without the character set marker: the target marks its UTF-8.
-        QVERIFY(Run("exiftool", {"-q", "-overwrite_original", "-E", "-charset", "iptc=utf8", "-Keywords+=Gr&uuml;&szlig;e",
+        // An IPTC keyword in UTF-8 or Latin-1 without the character set marker: the target has it
+        // in UTF-8, marked.
+        QVERIFY(Run("exiftool", {"-q", "-overwrite_original", "-E", "-charset", "iptc=" + charset, "-Keywords+=Gr&uuml;&szlig;e",
                                  "-icc_profile<=" + Path("adobe.icc"), photo}));
         const QString commentTag = to == ".tif" ? "ImageDescription" : "Comment";
         for (const bool keep : {true, false}) {
@@ -393,6 +397,8 @@ private slots:
         QTest::newRow("stored, two threads") << 95 << 2 << false;
         QTest::newRow("fast, one thread") << 80 << 1 << false;
         QTest::newRow("hardest, two threads") << 0 << 2 << true;
+        QTest::newRow("large, default, two threads") << -1 << 2 << false;   // several bands
+        QTest::newRow("large, stored, three threads") << 95 << 3 << true;
     }
 
     void pngEffortsAndBands()
@@ -400,17 +406,91 @@ private slots:
         QFETCH(int, quality);
         QFETCH(int, threads);
         QFETCH(bool, alpha);
-        const QImage picture = Noisy(700, 500, alpha).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        const QSize size = QByteArray(QTest::currentDataTag()).startsWith("large") ? QSize(2000, 1500) : QSize(700, 500);
+        const QImage picture = Noisy(size.width(), size.height(), alpha).convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
         const QByteArray png = Written(picture, "png", quality);
         QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
         QVERIFY(Save(Path("bands.png"), png));
-        QCOMPARE(Compare(picture, MagickDecode(Path("bands.png"))).max, 0);
+        const Difference read = Compare(picture, MagickDecode(Path("bands.png")));
+        QVERIFY(read.sameSize);
+        QCOMPARE(read.max, 0);
         if (quality < 0) {   // libpng through ImageMagick: zlib level 6, adaptive filters
             QVERIFY(MagickEncode(picture, alpha, {"-quality", "65"}, Path("libpng6.png")));
             const qint64 libpng = QFileInfo(Path("libpng6.png")).size();
             QVERIFY2(png.size() <= libpng, qPrintable(QString("%1 > %2").arg(png.size()).arg(libpng)));
         }
+    }
+
+    // Pictures in other layouts are written a slice of rows at a time: ImageMagick reads what
+    // Qt's own conversion of the whole picture shows.
+    void pngFromOtherLayouts_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("threads");
+        for (const int threads : {1, 3}) {
+            const QByteArray suffix = threads == 1 ? ", one thread" : ", three threads";
+            QTest::newRow("premultiplied" + suffix) << int(QImage::Format_ARGB32_Premultiplied) << threads;
+            QTest::newRow("rgb888" + suffix) << int(QImage::Format_RGB888) << threads;
+            QTest::newRow("indexed with transparency" + suffix) << int(QImage::Format_Indexed8) << threads;
+            QTest::newRow("mono" + suffix) << int(QImage::Format_Mono) << threads;
+            QTest::newRow("rgba8888" + suffix) << int(QImage::Format_RGBA8888) << threads;
+        }
+    }
+
+    void pngFromOtherLayouts()
+    {
+        QFETCH(int, format);
+        QFETCH(int, threads);
+        QImage picture = Noisy(900, 700, true).convertToFormat(QImage::Format(format));
+        if (picture.format() == QImage::Format_Indexed8)
+            picture.setColor(0, qRgba(0, 0, 0, 0));
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
+        const QByteArray png = Written(picture, "png");
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
+        QVERIFY(Save(Path("layout.png"), png));
+        const Difference read = Compare(picture.convertToFormat(QImage::Format_ARGB32), MagickDecode(Path("layout.png")));
+        QVERIFY(read.sameSize);
+        QCOMPARE(read.max, 0);
+    }
+
+    // A device that takes no more bytes fails the write, wherever it stops (a negative limit
+    // counts back from the whole file's size).
+    void pngWriteFails_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("nothing taken") << qint64(0) << 1;
+        QTest::newRow("inside the header") << qint64(40) << 2;
+        QTest::newRow("inside the first band") << qint64(100000) << 1;
+        QTest::newRow("in the last band") << qint64(-1000) << 2;
+    }
+
+    void pngWriteFails()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(int, threads);
+        class Refusing : public QIODevice
+        {
+        public:
+            explicit Refusing(qint64 bytes) : left(bytes) { open(WriteOnly); }
+            qint64 readData(char*, qint64) override { return -1; }
+            qint64 writeData(const char*, qint64 length) override
+            {
+                if (length > left)
+                    return -1;
+                left -= length;
+                return length;
+            }
+            qint64 left;
+        };
+        const QImage picture = Noisy(1500, 1100, false).convertToFormat(QImage::Format_RGB32);
+        Refusing device(limit >= 0 ? limit : Written(picture, "png").size() + limit);
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, threads);
+        QImageWriter writer(&device, "png");
+        const bool written = writer.write(picture);
+        QThread::currentThread()->setProperty(PluginContract::CodecThreadsProperty, QVariant());
+        QVERIFY(!written);
     }
 
     // 16-bit pictures stay 16-bit in PNG and TIFF to the last bit, grey one channel; others take 8 bits.

@@ -1,6 +1,7 @@
 // The handler and plugin compiled in under AddressSanitizer and UBSan, driven through devices.
 #include "drumlethandler.h"
 #include "ithmbfixtures.h"
+#include "graphics/plugincontract.h"
 #include "testsupport.h"
 
 #include <QLoggingCategory>
@@ -79,7 +80,7 @@ private slots:
         QVERIFY(handler.supportsOption(QImageIOHandler::Description));
         handler.setOption(QImageIOHandler::Size, QSize(7, 7));
         handler.setOption(QImageIOHandler::Description, QStringLiteral("x: y"));
-        QCOMPARE(handler.option(QImageIOHandler::Size).toSize(), QSize(0, jpegA.size()));
+        QCOMPARE(handler.option(QImageIOHandler::Size).toSize(), PluginContract::EmbeddedJpegSpan(0, jpegA.size()));
         QVERIFY(handler.option(QImageIOHandler::Description).toString().isEmpty());
         QImage image;
         QVERIFY(handler.jumpToImage(1) && handler.read(&image));

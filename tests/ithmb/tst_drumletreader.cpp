@@ -2,6 +2,7 @@
 // converter's worker; CTest runs pluginSwitch again with DRUMLET_TEST_SWITCH absent/false.
 #include "imageconvertthread.h"
 #include "ithmbfixtures.h"
+#include "graphics/plugincontract.h"
 #include "testsupport.h"
 
 #include <QImageReader>
@@ -70,14 +71,14 @@ private slots:
         QImageReader reader(Write(QStringLiteral("headed.ithmb"), header + jpegA + between + jpegB));
         QVERIFY(!reader.size().isValid());   // nothing counted yet
         QCOMPARE(reader.imageCount(), 2);
-        QCOMPARE(reader.size(), QSize(header.size(), jpegA.size() + between.size()));
+        QCOMPARE(reader.size(), PluginContract::EmbeddedJpegSpan(header.size(), jpegA.size() + between.size()));
         QVERIFY(reader.textKeys().isEmpty());   // nothing decoded yet
         const QImage first = reader.read();
         QCOMPARE(first.size(), QSize(40, 24));
         QVERIFY(qAbs(QColor(first.pixel(20, 12)).red() - 200) < 8);
         QCOMPARE(reader.text(QStringLiteral("Author")), QStringLiteral("Ann"));
         QCOMPARE(reader.currentImageNumber(), 1);
-        QCOMPARE(reader.size(), QSize(header.size() + jpegA.size() + between.size(), jpegB.size()));
+        QCOMPARE(reader.size(), PluginContract::EmbeddedJpegSpan(header.size() + jpegA.size() + between.size(), jpegB.size()));
         const QImage second = reader.read();
         QCOMPARE(second.size(), QSize(16, 48));
         QVERIFY(qAbs(QColor(second.pixel(8, 24)).blue() - 220) < 8);

@@ -2,6 +2,7 @@
 // broken documents; files as the poppler tools see them, pages on one writer, PDF sources to
 // numbered targets, a render canceled mid-page; the "Xpdf" switch.
 #include "imageconvertthread.h"
+#include "graphics/plugincontract.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -137,12 +138,6 @@ QImageIOPlugin* Plugin()
     return qobject_cast<QImageIOPlugin*>(loader.instance());
 }
 
-// The packed page layout a PDF writer takes as its quality, as the engine's page writer packs it.
-int PackedLayout(int pageSize, int orientation, int alignment)
-{
-    return ((((alignment << 4) | (orientation & 15)) << 8 | (pageSize & 255)) << 16) | 1;
-}
-
 // A picture whose left half is red and right half blue, at dpi.
 QImage Picture(int width, int height, int dpi)
 {
@@ -256,9 +251,9 @@ private slots:
         QTest::addColumn<int>("quality");
         QTest::addColumn<int>("dpi");
         QTest::newRow("no quality") << -1 << 72;
-        QTest::newRow("144 DPI") << (144 << 16) << 144;
-        QTest::newRow("low bits ignored") << ((50 << 16) | 1) << 50;
-        QTest::newRow("97 DPI") << (97 << 16) << 97;
+        QTest::newRow("144 DPI") << PluginContract::PackRenderDpi(144) << 144;
+        QTest::newRow("low bits ignored") << (PluginContract::PackRenderDpi(50) | 1) << 50;
+        QTest::newRow("97 DPI") << PluginContract::PackRenderDpi(97) << 97;
     }
 
     void pagesAtResolution()
@@ -345,7 +340,7 @@ private slots:
         const QString path = Save(dir.path(), "broken.pdf", bytes);
         for (const QByteArray& format : {QByteArray(), QByteArray("pdf")}) {
             QImageReader reader(path, format);
-            reader.setQuality(600 << 16);
+            reader.setQuality(PluginContract::PackRenderDpi(600));
             QVERIFY(reader.imageCount() <= 1);
             QVERIFY(reader.read().isNull());
             QVERIFY(reader.textKeys().isEmpty());
@@ -378,16 +373,16 @@ private slots:
         const QRectF a4Centre(247.5, 396, 100, 50);
         QTest::newRow("too large for the page") << QList<int>{3, 1, 0} << 0 << Picture(2016, 612, 72) << QSize(1008, 612)
                                                 << QRectF(0, 153, 1008, 306);
-        QTest::newRow("writer, too wide, top left") << QList<int>() << PackedLayout(0, 0, 1) << Picture(2000, 1000, 72)
+        QTest::newRow("writer, too wide, top left") << QList<int>() << PluginContract::PackPdfLayout(0, 0, 1) << Picture(2000, 1000, 72)
                                                     << QSize(595, 842) << QRectF(0, 0, 595, 297.5);
-        QTest::newRow("writer, too tall, centre") << QList<int>() << PackedLayout(0, 0, 0) << Picture(500, 3000, 72)
+        QTest::newRow("writer, too tall, centre") << QList<int>() << PluginContract::PackPdfLayout(0, 0, 0) << Picture(500, 3000, 72)
                                                   << QSize(595, 842) << QRectF((595 - 500 * 842 / 3000.0) / 2, 0, 500 * 842 / 3000.0, 842);
-        QTest::newRow("writer, exactly the page") << QList<int>() << PackedLayout(2, 1, 0) << Picture(1584, 1224, 144)
+        QTest::newRow("writer, exactly the page") << QList<int>() << PluginContract::PackPdfLayout(2, 1, 0) << Picture(1584, 1224, 144)
                                                   << QSize(792, 612) << QRectF(0, 0, 792, 612);
         QTest::newRow("writer, no quality") << QList<int>() << -1 << small << QSize(595, 842) << a4Centre;
-        QTest::newRow("writer, bit 0 clear") << QList<int>() << (PackedLayout(2, 1, 1) & ~1) << small << QSize(595, 842) << a4Centre;
-        QTest::newRow("writer, unknown values") << QList<int>() << PackedLayout(200, 7, 7) << small << QSize(595, 842) << a4Centre;
-        QTest::newRow("writer, unknown alignment in the sign bit") << QList<int>() << PackedLayout(2, 1, 9) << small
+        QTest::newRow("writer, bit 0 clear") << QList<int>() << (PluginContract::PackPdfLayout(2, 1, 1) & ~1) << small << QSize(595, 842) << a4Centre;
+        QTest::newRow("writer, unknown values") << QList<int>() << PluginContract::PackPdfLayout(200, 7, 7) << small << QSize(595, 842) << a4Centre;
+        QTest::newRow("writer, unknown alignment in the sign bit") << QList<int>() << PluginContract::PackPdfLayout(2, 1, 9) << small
                                                                    << QSize(792, 612) << QRectF(346, 281, 100, 50);
     }
 
@@ -425,7 +420,7 @@ private slots:
     {
         const QImage picture = Picture(100, 50, 72);
         const auto writeAll = [&](QImageWriter& writer) {
-            for (int layout : {PackedLayout(0, 0, 0), PackedLayout(2, 1, 1), PackedLayout(3, 0, 1)}) {
+            for (int layout : {PluginContract::PackPdfLayout(0, 0, 0), PluginContract::PackPdfLayout(2, 1, 1), PluginContract::PackPdfLayout(3, 0, 1)}) {
                 writer.setQuality(layout);
                 if (!writer.write(picture))
                     return false;
@@ -484,7 +479,7 @@ private slots:
             running << QtConcurrent::run([this, i]() {
                 const QString path = dir.path() + QString("/thread%1.pdf").arg(i);
                 QImageWriter writer(path);
-                writer.setQuality(PackedLayout(i % 2 ? 2 : 0, 0, 1));
+                writer.setQuality(PluginContract::PackPdfLayout(i % 2 ? 2 : 0, 0, 1));
                 const bool written = writer.write(Picture(40 + 10 * i, 30, 72)) && writer.write(Picture(30, 20, 72));
                 writer.setDevice(nullptr);
                 return written ? ReadAll(path) : QList<QImage>();
