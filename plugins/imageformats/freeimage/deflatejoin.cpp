@@ -108,6 +108,24 @@ private:
     int iHeld = 0;
 };
 
+// Counts the codes of each length into perLength (zero lengths are unused
+// symbols). False for an over-subscribed set of lengths; incomplete sets are
+// allowed, as decoders allow them.
+bool CountLengths(const uint8_t* lengths, int count, int* perLength)
+{
+    std::fill(perLength, perLength + kMaxCodeLength + 1, 0);
+    for (int i = 0; i < count; ++i)
+        ++perLength[lengths[i]];
+    perLength[0] = 0;
+    int left = 1;
+    for (int length = 1; length <= kMaxCodeLength; ++length) {
+        left = left * 2 - perLength[length];
+        if (left < 0)
+            return false;
+    }
+    return true;
+}
+
 uint32_t Reversed(uint32_t code, int length)
 {
     uint32_t reversed = 0;
@@ -127,16 +145,9 @@ public:
     // allowed, as decoders allow them).
     bool Build(const uint8_t* lengths, int count)
     {
-        int perLength[kMaxCodeLength + 1] = {};
-        for (int i = 0; i < count; ++i)
-            ++perLength[lengths[i]];
-        perLength[0] = 0;
-        int left = 1;
-        for (int length = 1; length <= kMaxCodeLength; ++length) {
-            left = left * 2 - perLength[length];
-            if (left < 0)
-                return false;
-        }
+        int perLength[kMaxCodeLength + 1];
+        if (!CountLengths(lengths, count, perLength))
+            return false;
         int offsets[kMaxCodeLength + 2] = {};
         for (int length = 1; length <= kMaxCodeLength; ++length)
             offsets[length + 1] = offsets[length] + perLength[length];
@@ -329,16 +340,9 @@ const uint32_t kLaneMask = (1u << kWalkBits) - 1;
 bool BuildLaneTable(const uint8_t* lengths, int count, bool distances, uint16_t* table)
 {
     std::fill(table, table + kLaneMask + 1, kLaneStop);
-    int perLength[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < count; ++i)
-        ++perLength[lengths[i]];
-    perLength[0] = 0;
-    int left = 1;
-    for (int length = 1; length <= kMaxCodeLength; ++length) {
-        left = left * 2 - perLength[length];
-        if (left < 0)
-            return false;
-    }
+    int perLength[kMaxCodeLength + 1];
+    if (!CountLengths(lengths, count, perLength))
+        return false;
     uint32_t next[kMaxCodeLength + 1] = {};
     uint32_t code = 0;
     for (int length = 1; length <= kMaxCodeLength; ++length) {
