@@ -25,8 +25,6 @@ int RoundHalfUp(double value)
     return int(rounded);
 }
 
-namespace {
-
 // Mirror first in the matrix, then rotate: a point is turned first and
 // mirrored second, as the toolkit composes scale() and rotate().
 QTransform FlipRotate(int flip, int angle)
@@ -45,6 +43,8 @@ double Percent(int value, int size)
 {
     return double(value) * size / 100.0;
 }
+
+namespace {
 
 // The painter refuses paletted pages and draws on monochrome and alpha-only
 // ones in black and white or not at all.

@@ -6,10 +6,18 @@
 
 class ConvertCancelFlag;
 class QImage;
+class QTransform;
 
 // Nearest integer with halves going up, as floor(value + 0.5). Values beyond
 // the int range are clamped and NaN gives 0, so corrupt sizes cannot overflow.
 int RoundHalfUp(double value);
+
+// The matrix that flips (FlipHorizontal, FlipVertical) and then turns by
+// angle degrees; the editor shows pictures turned by the same matrix.
+QTransform FlipRotate(int flip, int angle);
+
+// value percent of size.
+double Percent(int value, int size);
 
 // Resizes, flips and rotates the page, then paints the watermarks of
 // settings.items on it, bottom of the stack first. Sizes and positions in

@@ -475,43 +475,37 @@ void EditDlg::selectedChanged(QGraphicsItem* pItem)
 void EditDlg::textSelected(QGraphicsItem* pItem)
 {
     bSignalGate = false;
-    pRemoveAct->setEnabled(true);
-    pBringToFrontAct->setEnabled(true);
-    pSendToBackAct->setEnabled(true);
-    pToolBox->ShowItem(pResizeTool, false);
-    pToolBox->ShowItem(pFlipTool, false);
-    pToolBox->ShowItem(pRotateTool, false);
-    pToolBox->ShowItem(pImageTool, false);
     pTextTool->LoadParams(static_cast<TextItem*>(pItem)->GetParams());
-    pToolBox->ShowItem(pTextTool, true);
+    ShowTools(pTextTool);
     bSignalGate = true;
 }
 
 void EditDlg::imageSelected(QGraphicsItem* pItem)
 {
     bSignalGate = false;
-    pRemoveAct->setEnabled(true);
-    pBringToFrontAct->setEnabled(true);
-    pSendToBackAct->setEnabled(true);
-    pToolBox->ShowItem(pResizeTool, false);
-    pToolBox->ShowItem(pFlipTool, false);
-    pToolBox->ShowItem(pRotateTool, false);
-    pToolBox->ShowItem(pTextTool, false);
     pImageTool->LoadParams(static_cast<ImageItem*>(pItem)->GetParams());
-    pToolBox->ShowItem(pImageTool, true);
+    ShowTools(pImageTool);
     bSignalGate = true;
 }
 
 void EditDlg::bgSelected()
 {
-    pRemoveAct->setEnabled(false);
-    pBringToFrontAct->setEnabled(false);
-    pSendToBackAct->setEnabled(false);
-    pToolBox->ShowItem(pTextTool, false);
-    pToolBox->ShowItem(pImageTool, false);
-    pToolBox->ShowItem(pResizeTool, true);
-    pToolBox->ShowItem(pFlipTool, true);
-    pToolBox->ShowItem(pRotateTool, true);
+    ShowTools(nullptr);
+}
+
+// A selected watermark shows its own tool and the actions on it; the page
+// (markTool null) shows the resize, flip and rotate tools.
+void EditDlg::ShowTools(QWidget* markTool)
+{
+    const bool mark = markTool != nullptr;
+    pRemoveAct->setEnabled(mark);
+    pBringToFrontAct->setEnabled(mark);
+    pSendToBackAct->setEnabled(mark);
+    for (QWidget* tool : {static_cast<QWidget*>(pTextTool), static_cast<QWidget*>(pImageTool)})
+        pToolBox->ShowItem(tool, tool == markTool);
+    for (QWidget* tool : {static_cast<QWidget*>(pResizeTool), static_cast<QWidget*>(pFlipTool),
+                          static_cast<QWidget*>(pRotateTool)})
+        pToolBox->ShowItem(tool, !mark);
 }
 
 // A moved watermark keeps its position values in its own unit; the tool

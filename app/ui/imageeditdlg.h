@@ -100,6 +100,7 @@ private:
     void textSelected(QGraphicsItem* pItem);
     void imageSelected(QGraphicsItem* pItem);
     void bgSelected();
+    void ShowTools(QWidget* markTool);
     void SetBackgroundTools(int width, int height);
     void SetEditable(bool editable);
 

@@ -14,27 +14,41 @@
 
 namespace {
 
-// Mirror first in the matrix, then rotate, as the conversion builds it.
-QTransform FlipRotate(int flip, int angle)
-{
-    QTransform matrix;
-    if (flip == FlipHorizontal)
-        matrix.scale(-1, 1);
-    else if (flip == FlipVertical)
-        matrix.scale(1, -1);
-    if (angle != 0)
-        matrix.rotate(angle);
-    return matrix;
-}
-
 int PercentOf(int size, int value)
 {
-    return RoundHalfUp(double(size) * value / 100.0);
+    return RoundHalfUp(Percent(value, size));
 }
 
 int ToPercent(int value, int size)
 {
     return size > 0 ? RoundHalfUp(value * 100.0 / size) : 0;
+}
+
+// The position, position unit and opacity setters are the same for text
+// and image marks.
+template <class Item, class Params>
+void StorePosUnit(Item* item, const Params& p)
+{
+    Params& stored = item->GetParams();
+    stored.positionUnit = p.positionUnit;
+    stored.xValue = p.xValue;
+    stored.yValue = p.yValue;
+}
+
+template <class Item, class Params>
+void StorePos(Item* item, const Params& p)
+{
+    StorePosUnit(item, p);
+    item->GetParams().x = p.x;
+    item->GetParams().y = p.y;
+    item->setPos(p.x, p.y);
+}
+
+template <class Item, class Params>
+void StoreOpacity(Item* item, const Params& p)
+{
+    item->GetParams().opacity = p.opacity;
+    item->setOpacity(p.opacity / 100.0);
 }
 
 // Keeps an item on the background: a position that would put any part of
@@ -554,32 +568,20 @@ void EditScene::SetSelectedImageKeepAspectRatio(const ImageParams& p)
 
 void EditScene::SetSelectedImageOpacity(const ImageParams& p)
 {
-    if (ImageItem* item = SelectedImage()) {
-        item->GetParams().opacity = p.opacity;
-        item->setOpacity(p.opacity / 100.0);
-    }
+    if (ImageItem* item = SelectedImage())
+        StoreOpacity(item, p);
 }
 
 void EditScene::SetSelectedImagePos(const ImageParams& p)
 {
-    if (ImageItem* item = SelectedImage()) {
-        ImageParams& stored = item->GetParams();
-        stored.positionUnit = p.positionUnit;
-        stored.x = p.x;
-        stored.y = p.y;
-        stored.xValue = p.xValue;
-        stored.yValue = p.yValue;
-        item->setPos(p.x, p.y);
-    }
+    if (ImageItem* item = SelectedImage())
+        StorePos(item, p);
 }
 
 void EditScene::SetSelectedImagePosUnit(const ImageParams& p)
 {
     if (ImageItem* item = SelectedImage()) {
-        ImageParams& stored = item->GetParams();
-        stored.positionUnit = p.positionUnit;
-        stored.xValue = p.xValue;
-        stored.yValue = p.yValue;
+        StorePosUnit(item, p);
         SnapToPercent(item);
     }
 }
@@ -646,32 +648,20 @@ void EditScene::SetSelectedTextFontUnit(const TextParams& p)
 
 void EditScene::SetSelectedTextOpacity(const TextParams& p)
 {
-    if (TextItem* item = SelectedText()) {
-        item->GetParams().opacity = p.opacity;
-        item->setOpacity(p.opacity / 100.0);
-    }
+    if (TextItem* item = SelectedText())
+        StoreOpacity(item, p);
 }
 
 void EditScene::SetSelectedTextPos(const TextParams& p)
 {
-    if (TextItem* item = SelectedText()) {
-        TextParams& stored = item->GetParams();
-        stored.positionUnit = p.positionUnit;
-        stored.x = p.x;
-        stored.y = p.y;
-        stored.xValue = p.xValue;
-        stored.yValue = p.yValue;
-        item->setPos(p.x, p.y);
-    }
+    if (TextItem* item = SelectedText())
+        StorePos(item, p);
 }
 
 void EditScene::SetSelectedTextPosUnit(const TextParams& p)
 {
     if (TextItem* item = SelectedText()) {
-        TextParams& stored = item->GetParams();
-        stored.positionUnit = p.positionUnit;
-        stored.xValue = p.xValue;
-        stored.yValue = p.yValue;
+        StorePosUnit(item, p);
         SnapToPercent(item);
     }
 }
